@@ -1,0 +1,44 @@
+#include <iostream>
+
+#include "app/tasks.h"
+
+namespace ostrel {
+
+void run_context::say(std::string_view line) { out_ << line << std::endl; }
+
+void run_context::say_bytes(std::string_view text, std::string_view bytes) {
+    out_ << text;
+    out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out_ << std::endl;
+}
+
+void run_context::fail(std::string_view line) {
+    err_ << line << std::endl;
+    failed_ = true;
+}
+
+int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+    run_context run(out, err);
+
+    if (find_option(args, "-h").found) {
+        for (const char* line : help_lines) {
+            run.say(line);
+        }
+        return 0;
+    }
+    if (find_option(args, "-v").found) {
+        application_version_task(run);
+    }
+    if (find_option(args, "-r").found) {
+        bridge_version_task(run);
+    }
+    if (find_option(args, "-b").found) {
+        bootloader_version_task(run);
+    }
+    if (!run.action_taken) {
+        run.say(help_lines[1]);
+    }
+    return run.failed() ? 1 : 0;
+}
+
+}  // namespace ostrel

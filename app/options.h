@@ -1,0 +1,37 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace ostrel {
+
+// One option looked up on the command line.
+struct option_hit {
+    bool found = false;
+    std::optional<std::string> value;  // the element after the first occurrence, if any
+};
+
+// Looks `text` up among all elements of `args` (the program name included) and stops
+// at the first exact, case-sensitive match. Each option is looked up on its own, so the
+// order of the arguments does not decide the order of the tasks.
+option_hit find_option(std::span<const std::string> args, const std::string& text);
+
+// The help text, line by line; the second line alone is the usage line.
+inline constexpr const char* help_lines[] = {
+    "ostrel_firmware_update",
+    "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
+    "filename.fullrom]",
+    "",
+    "Options:",
+    "\t-h\tShow this help information and exit",
+    "\t-v\tShow the microcontroller firmware version",
+    "\t-r\tShow the VXR7200 bridge IC firmware version",
+    "\t-b\tShow the bootloader version",
+    "\t-f FILENAME",
+    "\t\tFlash FILENAME (Intel hex format) to the microcontroller",
+    "\t-u FILENAME",
+    "\t\tFlash FILENAME (Synaptics Fullrom format) to the VXR7200",
+};
+
+}  // namespace ostrel

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "app/options.h"
+#include "device/bootloader_thread.h"
+
+namespace ostrel {
+
+// What one run of the program keeps from start to end.
+class run_context {
+public:
+    run_context(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+
+    bootloader_thread device;
+    hid_report report_buffer{};  // shared by the version queries for the whole run
+    bool action_taken = false;   // decides whether the usage line ends the run
+
+    // A whole line on standard output.
+    void say(std::string_view line);
+    // A fixed text followed by raw bytes (NULs included) on standard output.
+    void say_bytes(std::string_view text, std::string_view bytes);
+    // A whole line on standard error. The run then ends with status 1 however it goes on.
+    void fail(std::string_view line);
+
+    bool failed() const { return failed_; }
+    std::ostream& out() { return out_; }
+
+private:
+    std::ostream& out_;
+    std::ostream& err_;
+    bool failed_ = false;
+};
+
+// A task either lets the run go on (nothing) or ends it with an exit status.
+using task_result = std::optional<int>;
+
+void application_version_task(run_context& run);
+void bridge_version_task(run_context& run);
+void bootloader_version_task(run_context& run);
+
+// Runs the program on `args` (argv as given, the program name first) and returns its
+// exit status.
+int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+
+}  // namespace ostrel

@@ -1,0 +1,76 @@
+#include "device/bootloader_thread.h"
+
+#include "device/clock.h"
+
+namespace ostrel {
+namespace {
+
+// How long a mode switch may take before the device counts as gone, and the pause
+// between two attempts to open it in its new identity.
+constexpr std::int64_t mode_switch_limit_ms = 15000;
+constexpr std::int64_t reopen_interval_ms = 250;
+
+// Opens the device under `product_id` and makes the handle non-blocking; null when absent.
+hid_device* open_device(unsigned short product_id) {
+    hid_device* handle = hid_open(device_vendor_id, product_id, nullptr);
+    if (handle != nullptr) {
+        hid_set_nonblocking(handle, 1);
+    }
+    return handle;
+}
+
+// Replaces `slot` with `handle`, closing what it held before.
+void replace_handle(hid_device*& slot, hid_device* handle) {
+    if (slot != nullptr && slot != handle) {
+        hid_close(slot);
+    }
+    slot = handle;
+}
+
+// Waits for the device to come back under `product_id` after a mode switch sent at
+// `start_ns`: an attempt every 250 ms, giving up once more than 15000 ms have passed.
+hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
+    while (elapsed_ms(start_ns) <= mode_switch_limit_ms) {
+        sleep_ms(reopen_interval_ms);
+        if (hid_device* handle = open_device(product_id)) {
+            return handle;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool bootloader_thread::connect_app() {
+    if (bootloader_handle == nullptr) {
+        replace_handle(app_handle, open_device(app_product_id));
+        return app_handle != nullptr;
+    }
+    // The bootloader is running: ask it to start the application and wait for it.
+    replace_handle(app_handle, nullptr);
+    const hid_report request = make_request('B');
+    hid_write(bootloader_handle, request.data(), request.size());
+    const std::int64_t start = monotonic_ns();
+    app_handle = wait_for_device(app_product_id, start);
+    return app_handle != nullptr;
+}
+
+bool bootloader_thread::connect_bootloader() {
+    replace_handle(bootloader_handle, open_device(bootloader_product_id));
+    if (bootloader_handle != nullptr) {
+        return true;
+    }
+    // The application is running: ask it, on a handle of its own, to start the bootloader.
+    hid_device* application = open_device(app_product_id);
+    if (application == nullptr) {
+        return false;
+    }
+    const hid_report request = make_request('B');
+    hid_send_feature_report(application, request.data(), request.size());
+    hid_close(application);
+    const std::int64_t start = monotonic_ns();
+    bootloader_handle = wait_for_device(bootloader_product_id, start);
+    return bootloader_handle != nullptr;
+}
+
+}  // namespace ostrel

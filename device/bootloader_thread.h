@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include <hidapi.h>
+
+#include "device/progress.h"
+#include "device/report.h"
+
+namespace ostrel {
+
+// Which regions of the bridge's flash differ from a Fullrom image.
+struct vxr_update_plan {
+    bool esm = false;
+    bool fw = false;
+    bool config = false;
+};
+
+// The device object of a run: the two HID handles, one per USB identity of the device.
+// Operations report failure by their result only (false, nothing, or 0) and send
+// nothing when the handle they need is null. Nothing closes the handles at destruction:
+// they live as long as the process.
+class bootloader_thread {
+public:
+    hid_device* bootloader_handle = nullptr;  // product id 0x4004, bootloader running
+    hid_device* app_handle = nullptr;         // product id 0x0101, application running
+
+    // Mode handling and version queries (device/).
+    bool connect_app();
+    bool connect_bootloader();
+    // The 64 bytes after the reply code of the application's '*' reply.
+    std::optional<std::string> read_app_version(hid_report& report_buffer);
+    // All 65 bytes of the buffer after the bootloader's '*' reply.
+    std::optional<std::string> read_bootloader_version(hid_report& report_buffer);
+    // The 64 bytes after the reply code of the application's 'N' reply.
+    std::optional<std::string> read_bridge_version(hid_report& report_buffer);
+
+    // Bootloader commands and the microcontroller load (mcu/).
+    bool mcu_write_chunk(std::uint32_t address, const byte_vector& data);
+    bool mcu_write_page(std::uint32_t address, const byte_vector& data);
+    bool mcu_erase_sector(std::uint32_t address);
+    bool mcu_erase_16k(std::uint32_t address);
+    bool mcu_erase_tail(std::uint32_t address);
+    bool mcu_fallback_erase();
+    bool mcu_flash_update(std::string hex_path, progress_callback progress);
+
+    // Bridge flash operations and the bridge update (vxr/).
+    std::uint8_t read_bank_status();
+    std::uint32_t read_flash_checksum(std::uint32_t address, std::uint32_t length);
+    bool write_flash_chunk(std::uint32_t address, const byte_vector& data);
+    bool invalidate_bank(std::uint32_t bank_flag);
+    bool erase_flash_sector(std::uint32_t address);
+    bool erase_flash_block(std::uint32_t address);
+    bool write_flash_region(std::uint32_t start, const byte_vector& data,
+                            progress_callback progress);
+    vxr_update_plan check_vxr_update(std::string fullrom_path);
+    bool vxr_flash_update(std::string fullrom_path, progress_callback progress);
+};
+
+}  // namespace ostrel

@@ -1,0 +1,85 @@
+#include <string>
+
+#include "device/bootloader_thread.h"
+#include "device/clock.h"
+
+namespace ostrel {
+namespace {
+
+constexpr std::int64_t star_read_ms = 10;       // each read of a '*' reply
+constexpr std::int64_t bridge_read_ms = 1000;   // each read of an 'N' reply
+// A device that keeps sending unrelated reports must not hold a query forever: no new
+// read starts once this much time has passed since the request went out.
+constexpr std::int64_t query_deadline_ms = 2000;
+
+// Reads input reports into `buffer` until one starts with `reply_code`. Fails on the
+// first read that brings nothing within `read_ms`, or once the deadline has passed.
+bool await_reply(hid_device* handle, hid_report& buffer, std::uint8_t reply_code,
+                 std::int64_t read_ms, std::int64_t start_ns) {
+    while (elapsed_ms(start_ns) <= query_deadline_ms) {
+        if (hid_read_timeout(handle, buffer.data(), buffer.size(), static_cast<int>(read_ms)) <=
+            0) {
+            return false;
+        }
+        if (buffer[0] == reply_code) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Sends an application command in `buffer` as a feature report and waits for its reply.
+bool ask_application(hid_device* handle, hid_report& buffer, std::uint8_t command,
+                     std::int64_t read_ms) {
+    const std::int64_t start = monotonic_ns();
+    buffer[0] = 0x00;
+    buffer[1] = command;
+    hid_send_feature_report(handle, buffer.data(), buffer.size());
+    buffer[0] = 0x00;  // an earlier reply left in the buffer must not count as the answer
+    return await_reply(handle, buffer, command, read_ms, start);
+}
+
+// The '*' exchange in whichever mode the object has a handle for; the reply is left in
+// `buffer`.
+bool ask_version(const bootloader_thread& device, hid_report& buffer) {
+    if (device.bootloader_handle != nullptr) {
+        buffer[0] = 0x00;
+        buffer[1] = '*';
+        hid_write(device.bootloader_handle, buffer.data(), buffer.size());
+        return hid_read_timeout(device.bootloader_handle, buffer.data(), buffer.size(),
+                                static_cast<int>(star_read_ms)) > 0;
+    }
+    if (device.app_handle != nullptr) {
+        return ask_application(device.app_handle, buffer, '*', star_read_ms);
+    }
+    return false;
+}
+
+std::string bytes_of(const hid_report& buffer, std::size_t first) {
+    return {reinterpret_cast<const char*>(buffer.data()) + first, buffer.size() - first};
+}
+
+}  // namespace
+
+std::optional<std::string> bootloader_thread::read_app_version(hid_report& report_buffer) {
+    if (!ask_version(*this, report_buffer)) {
+        return std::nullopt;
+    }
+    return bytes_of(report_buffer, 1);
+}
+
+std::optional<std::string> bootloader_thread::read_bootloader_version(hid_report& report_buffer) {
+    if (!ask_version(*this, report_buffer)) {
+        return std::nullopt;
+    }
+    return bytes_of(report_buffer, 0);
+}
+
+std::optional<std::string> bootloader_thread::read_bridge_version(hid_report& report_buffer) {
+    if (app_handle == nullptr || !ask_application(app_handle, report_buffer, 'N', bridge_read_ms)) {
+        return std::nullopt;
+    }
+    return bytes_of(report_buffer, 1);
+}
+
+}  // namespace ostrel

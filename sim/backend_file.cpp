@@ -1,0 +1,67 @@
+// The backend of the shared library that replaces the system hidapi: the device lives in
+// the state file of the directory named by OSTREL_SIM_DIR (set by `ostrel_sim run`), and
+// time is the real monotonic clock.
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "sim/backend.h"
+#include "sim/state_file.h"
+
+namespace sim::backend {
+namespace {
+
+struct file_device {
+    state_file file;
+    int log_fd = -1;
+    bool ready = false;
+
+    file_device() {
+        const char* dir = std::getenv("OSTREL_SIM_DIR");
+        std::string error;
+        if (dir == nullptr || !file.open(dir, error)) {
+            return;  // no virtual device: every open finds nothing
+        }
+        log_fd = ::open(state_file::log_path(dir).c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        ready = true;
+    }
+};
+
+file_device& device() {
+    static file_device instance;
+    return instance;
+}
+
+}  // namespace
+
+device_state* state() { return device().ready ? device().file.get() : nullptr; }
+
+std::int64_t now_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+void wait_until_ns(std::int64_t time_ns) {
+    timespec until{};
+    until.tv_sec = static_cast<time_t>(time_ns / 1'000'000'000);
+    until.tv_nsec = static_cast<long>(time_ns % 1'000'000'000);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
+void log_request(const request_record& record) {
+    if (device().log_fd >= 0) {
+        // One write per record: a record is in the log whole or not at all.
+        [[maybe_unused]] const ssize_t written = write(device().log_fd, &record, sizeof record);
+    }
+}
+
+void note_open(std::uint16_t /*product_id*/, bool /*opened*/) {}
+
+}  // namespace sim::backend

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// The whole state of a virtual Ostrel as plain data, so that it can live in a file mapped
+// into the process (it then survives the program being killed at any point) or in memory
+// (in-process tests). Nothing here holds pointers.
+namespace sim {
+
+enum class usb_mode : std::uint8_t { absent = 0, application = 1, bootloader = 2 };
+
+inline constexpr std::size_t input_report_size = 64;
+inline constexpr std::size_t input_queue_capacity = 64;  // as the kernel's hidraw buffer
+inline constexpr std::size_t max_fault_rules = 32;
+inline constexpr std::size_t version_size = 64;
+
+// The microcontroller's application flash area, 0x404000 up to 0x480000.
+inline constexpr std::uint32_t mcu_flash_base = 0x404000;
+inline constexpr std::uint32_t mcu_flash_size = 0x7C000;
+// The bridge's SPI flash as the host addresses it.
+inline constexpr std::uint32_t bridge_flash_size = 0x80000;
+
+enum class fault_kind : std::uint8_t {
+    none = 0,
+    no_reply,      // the command gets no reply
+    refuse,        // the command is refused ('E' in application mode, status 0x01 in the bootloader)
+    stray,         // `value` unrelated input reports are queued before each reply
+    no_return,     // after a mode switch the device never comes back
+    stream,        // unrelated input reports arrive without end, one per millisecond
+    unplug,        // the device leaves USB after `value` requests
+    delay,         // the reply comes `value` ms late
+    ack_no_write,  // the command is acknowledged but changes nothing
+    bad_status,    // a report with status 0x01 is queued behind the reply
+    denied,        // the device is listed but cannot be opened (no permission)
+};
+
+struct fault_rule {
+    fault_kind kind;
+    usb_mode mode;         // absent: any mode
+    std::uint8_t command;  // 0: any command
+    std::uint8_t reserved;
+    std::uint32_t nth;    // 0: every matching request; otherwise only the nth one
+    std::uint32_t value;  // the kind's number
+    std::uint32_t seen;   // matching requests seen since the rule was armed
+};
+
+struct queued_report {
+    std::int64_t deliver_at_ns;
+    std::uint8_t data[input_report_size];
+};
+
+struct device_state {
+    std::uint32_t magic;
+    std::uint32_t layout_version;
+
+    // USB presence.
+    std::uint16_t vendor_id;
+    usb_mode mode;          // the identity the device shows now
+    usb_mode return_mode;   // the identity it comes back with after leaving; absent: never
+    std::int64_t return_at_ns;
+    std::uint32_t generation;  // grows every time the device leaves; older handles are dead
+    std::uint32_t reenumeration_ms;
+    std::uint32_t reply_latency_us;
+
+    // What the device says about itself.
+    char app_version[version_size];
+    char bootloader_version[version_size];
+    char bridge_version[version_size];
+    std::uint8_t bank_status;
+    std::uint8_t reserved[7];
+
+    // Counters.
+    std::uint64_t requests;
+    std::uint64_t opens;            // calls of hid_open, successful or not
+    std::uint32_t counts[3][256];   // requests by mode and command character
+
+    // Faults armed for later runs.
+    std::uint32_t fault_count;
+    fault_rule faults[max_fault_rules];
+    std::int64_t stream_next_ns;
+
+    // Input reports on their way to the host, in the order they were sent.
+    std::uint32_t queue_count;
+    std::uint32_t reserved_queue;
+    queued_report queue[input_queue_capacity];
+
+    // Flash contents.
+    std::uint8_t mcu_flash[mcu_flash_size];
+    std::uint8_t bridge_flash[bridge_flash_size];
+};
+
+inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"
+inline constexpr std::uint32_t state_layout_version = 1;
+
+}  // namespace sim

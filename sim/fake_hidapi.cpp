@@ -1,0 +1,252 @@
+// A stand-in for the hidapi C API that puts the virtual Ostrel where real HID devices
+// would be. It behaves as the hidraw backend does towards the program: requests of 65
+// bytes with the report number first, input reports of 64 bytes read from byte 0,
+// 0 from a read that times out, -1 from any call on a device that has left USB.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include <hidapi.h>
+
+#include "sim/backend.h"
+
+struct hid_device_ {
+    std::uint16_t product_id;
+    std::uint32_t generation;
+    bool nonblocking;
+    hid_device_info* info;
+};
+
+namespace {
+
+using sim::device_state;
+
+const wchar_t* last_error = L"Success";
+
+hid_device_info* make_info(const device_state& state) {
+    auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
+    if (info == nullptr) {
+        return nullptr;
+    }
+    info->path = strdup("virtual:ostrel");
+    info->vendor_id = state.vendor_id;
+    info->product_id = sim::product_id_of(state.mode);
+    info->serial_number = wcsdup(L"");
+    info->release_number = 0x0100;
+    info->manufacturer_string = wcsdup(L"Ostrel (virtual)");
+    info->product_string = wcsdup(state.mode == sim::usb_mode::bootloader ? L"Ostrel bootloader"
+                                                                           : L"Ostrel");
+    info->usage_page = 0xFF00;
+    info->usage = 0x01;
+    info->interface_number = 0;
+    info->bus_type = HID_API_BUS_USB;
+    return info;
+}
+
+// The device's state if `dev` still talks to the device it was opened on.
+device_state* reach(hid_device* dev) {
+    device_state* state = sim::backend::state();
+    if (dev == nullptr || state == nullptr) {
+        return nullptr;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    if (state->mode == sim::usb_mode::absent || state->generation != dev->generation ||
+        sim::product_id_of(state->mode) != dev->product_id) {
+        last_error = L"Device not connected";
+        return nullptr;
+    }
+    return state;
+}
+
+int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t length) {
+    device_state* state = reach(dev);
+    if (state == nullptr || data == nullptr || length == 0) {
+        return -1;
+    }
+    sim::request_record record;
+    if (!sim::receive(*state, sim::backend::now_ns(), via, {data, length}, record)) {
+        return -1;
+    }
+    sim::backend::log_request(record);
+    return static_cast<int>(std::min<size_t>(length, 65));
+}
+
+int copy_string(const wchar_t* text, wchar_t* out, size_t max_length) {
+    if (out == nullptr || max_length == 0) {
+        return -1;
+    }
+    std::wcsncpy(out, text, max_length);
+    out[max_length - 1] = L'\0';
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int hid_init(void) { return 0; }
+
+int hid_exit(void) { return 0; }
+
+hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    device_state* state = sim::backend::state();
+    if (state == nullptr) {
+        return nullptr;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    if (state->mode == sim::usb_mode::absent ||
+        (vendor_id != 0 && vendor_id != state->vendor_id) ||
+        (product_id != 0 && product_id != sim::product_id_of(state->mode))) {
+        return nullptr;
+    }
+    return make_info(*state);
+}
+
+void hid_free_enumeration(hid_device_info* devs) {
+    while (devs != nullptr) {
+        hid_device_info* next = devs->next;
+        std::free(devs->path);
+        std::free(devs->serial_number);
+        std::free(devs->manufacturer_string);
+        std::free(devs->product_string);
+        std::free(devs);
+        devs = next;
+    }
+}
+
+hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
+                     const wchar_t* /*serial_number*/) {
+    device_state* state = sim::backend::state();
+    if (state == nullptr) {
+        last_error = L"No HID devices found in the system.";
+        return nullptr;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    ++state->opens;
+    const bool listed = sim::listed_as(*state, vendor_id, product_id);
+    const bool opened = listed && sim::openable(*state);
+    sim::backend::note_open(product_id, opened);
+    if (!opened) {
+        last_error = listed ? L"Permission denied" : L"No HID devices with requested VID/PID found";
+        return nullptr;
+    }
+    auto* dev = new (std::nothrow) hid_device_{product_id, state->generation, false, nullptr};
+    if (dev != nullptr) {
+        sim::clear_reports(*state);  // a new handle sees only reports that come after it
+    }
+    return dev;
+}
+
+hid_device* hid_open_path(const char* path) {
+    device_state* state = sim::backend::state();
+    if (state == nullptr || path == nullptr || std::strcmp(path, "virtual:ostrel") != 0) {
+        return nullptr;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    return hid_open(state->vendor_id, sim::product_id_of(state->mode), nullptr);
+}
+
+int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
+    return send(dev, sim::channel::output, data, length);
+}
+
+int hid_send_feature_report(hid_device* dev, const unsigned char* data, size_t length) {
+    return send(dev, sim::channel::feature, data, length);
+}
+
+int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int milliseconds) {
+    if (data == nullptr) {
+        return -1;
+    }
+    const std::int64_t start = sim::backend::now_ns();
+    // A blocking read (negative time-out) waits for an hour at most.
+    const std::int64_t wait_ms = milliseconds < 0 ? 3'600'000 : milliseconds;
+    const std::int64_t deadline = start + wait_ms * 1'000'000;
+    while (true) {
+        device_state* state = reach(dev);
+        if (state == nullptr) {
+            return -1;
+        }
+        const std::int64_t now = sim::backend::now_ns();
+        if (auto report = sim::take_report(*state, now)) {
+            const size_t n = std::min(length, report->size());
+            std::memcpy(data, report->data(), n);
+            return static_cast<int>(n);
+        }
+        if (now >= deadline) {
+            return 0;
+        }
+        sim::backend::wait_until_ns(std::min(sim::next_event_ns(*state), deadline));
+    }
+}
+
+int hid_read(hid_device* dev, unsigned char* data, size_t length) {
+    return hid_read_timeout(dev, data, length, dev != nullptr && dev->nonblocking ? 0 : -1);
+}
+
+int hid_set_nonblocking(hid_device* dev, int nonblock) {
+    if (dev == nullptr) {
+        return -1;
+    }
+    dev->nonblocking = nonblock != 0;
+    return 0;
+}
+
+int hid_get_feature_report(hid_device* /*dev*/, unsigned char* /*data*/, size_t /*length*/) {
+    last_error = L"Feature report reads are not supported by the device";
+    return -1;
+}
+
+int hid_get_input_report(hid_device* /*dev*/, unsigned char* /*data*/, size_t /*length*/) {
+    last_error = L"Input report reads are not supported by the device";
+    return -1;
+}
+
+void hid_close(hid_device* dev) {
+    if (dev != nullptr) {
+        hid_free_enumeration(dev->info);
+        delete dev;
+    }
+}
+
+int hid_get_manufacturer_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return reach(dev) != nullptr ? copy_string(L"Ostrel (virtual)", string, maxlen) : -1;
+}
+
+int hid_get_product_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return reach(dev) != nullptr ? copy_string(L"Ostrel", string, maxlen) : -1;
+}
+
+int hid_get_serial_number_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    return reach(dev) != nullptr ? copy_string(L"", string, maxlen) : -1;
+}
+
+int hid_get_indexed_string(hid_device* /*dev*/, int /*string_index*/, wchar_t* /*string*/,
+                           size_t /*maxlen*/) {
+    return -1;
+}
+
+hid_device_info* hid_get_device_info(hid_device* dev) {
+    device_state* state = reach(dev);
+    if (state == nullptr) {
+        return nullptr;
+    }
+    if (dev->info == nullptr) {
+        dev->info = make_info(*state);
+    }
+    return dev->info;
+}
+
+const wchar_t* hid_error(hid_device* /*dev*/) { return last_error; }
+
+const hid_api_version* hid_version(void) {
+    static const hid_api_version version{HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR,
+                                         HID_API_VERSION_PATCH};
+    return &version;
+}
+
+const char* hid_version_str(void) { return HID_API_VERSION_STR; }
+
+}  // extern "C"

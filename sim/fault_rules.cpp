@@ -1,0 +1,151 @@
+// The fault rule syntax of `ostrel_sim fault`:
+//
+//   KIND[:COMMAND][@N][=VALUE]
+//
+// KIND     noreply, refuse, stray, noreturn, stream, unplug, delay, acknowrite, badstatus,
+//          denied
+// COMMAND  one character, or 0xHH, optionally after "app/" or "boot/" to name the mode
+//          (application/ and bootloader/ work too); without it the rule matches any command
+// N        only the Nth matching request after the rule was armed (1 = the first);
+//          without it every matching request
+// VALUE    stray: reports queued before each reply; unplug: requests before the device
+//          leaves USB; delay: milliseconds
+#include <charconv>
+#include <cstdio>
+#include <string_view>
+
+#include "sim/model.h"
+
+namespace sim {
+namespace {
+
+struct kind_name {
+    fault_kind kind;
+    const char* name;
+    bool needs_value;
+};
+
+constexpr kind_name kind_names[] = {
+    {fault_kind::no_reply, "noreply", false},      {fault_kind::refuse, "refuse", false},
+    {fault_kind::stray, "stray", true},            {fault_kind::no_return, "noreturn", false},
+    {fault_kind::stream, "stream", false},         {fault_kind::unplug, "unplug", true},
+    {fault_kind::delay, "delay", true},            {fault_kind::ack_no_write, "acknowrite", false},
+    {fault_kind::bad_status, "badstatus", false},  {fault_kind::denied, "denied", false},
+};
+
+bool parse_number(std::string_view text, std::uint32_t& value) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        text.remove_prefix(2);
+        base = 16;
+    }
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+bool consume_prefix(std::string_view& text, std::string_view prefix) {
+    if (text.substr(0, prefix.size()) == prefix) {
+        text.remove_prefix(prefix.size());
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string& error) {
+    std::string_view rest = text;
+    fault_rule rule{};
+    const std::size_t kind_end = rest.find_first_of(":@=");
+    const std::string_view kind = rest.substr(0, kind_end);
+    const kind_name* found = nullptr;
+    for (const kind_name& k : kind_names) {
+        if (kind == k.name) {
+            found = &k;
+        }
+    }
+    if (found == nullptr) {
+        error = "unknown fault kind '" + std::string(kind) + "'";
+        return std::nullopt;
+    }
+    rule.kind = found->kind;
+    rule.mode = usb_mode::absent;
+    rest.remove_prefix(kind.size());
+
+    if (consume_prefix(rest, ":")) {
+        if (consume_prefix(rest, "application/") || consume_prefix(rest, "app/")) {
+            rule.mode = usb_mode::application;
+        } else if (consume_prefix(rest, "bootloader/") || consume_prefix(rest, "boot/")) {
+            rule.mode = usb_mode::bootloader;
+        }
+        std::uint32_t code = 0;
+        if (rest.size() >= 4 && rest.substr(0, 2) == "0x" && parse_number(rest.substr(0, 4), code)) {
+            rest.remove_prefix(4);
+        } else if (!rest.empty()) {
+            code = static_cast<unsigned char>(rest[0]);
+            rest.remove_prefix(1);
+        } else {
+            error = "missing command after ':' in '" + text + "'";
+            return std::nullopt;
+        }
+        rule.command = static_cast<std::uint8_t>(code);
+    }
+    if (consume_prefix(rest, "@")) {
+        const std::size_t end = rest.find('=');
+        if (!parse_number(rest.substr(0, end), rule.nth) || rule.nth == 0) {
+            error = "bad occurrence number in '" + text + "'";
+            return std::nullopt;
+        }
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    }
+    if (consume_prefix(rest, "=")) {
+        if (!parse_number(rest, rule.value)) {
+            error = "bad value in '" + text + "'";
+            return std::nullopt;
+        }
+        rest = {};
+    } else if (found->needs_value) {
+        error = "fault '" + std::string(found->name) + "' needs =VALUE";
+        return std::nullopt;
+    }
+    if (!rest.empty()) {
+        error = "unexpected '" + std::string(rest) + "' in '" + text + "'";
+        return std::nullopt;
+    }
+    return rule;
+}
+
+std::string format_fault_rule(const fault_rule& rule) {
+    std::string text = "?";
+    for (const kind_name& k : kind_names) {
+        if (k.kind == rule.kind) {
+            text = k.name;
+        }
+    }
+    if (rule.command != 0) {
+        text += ':';
+        if (rule.mode == usb_mode::application) {
+            text += "app/";
+        } else if (rule.mode == usb_mode::bootloader) {
+            text += "boot/";
+        }
+        if (rule.command > 0x20 && rule.command < 0x7F && rule.command != '"' &&
+            rule.command != '@' && rule.command != '=') {
+            text += static_cast<char>(rule.command);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%02X", rule.command);
+            text += hex;
+        }
+    }
+    if (rule.nth != 0) {
+        text += '@' + std::to_string(rule.nth);
+    }
+    if (rule.value != 0 || rule.kind == fault_kind::stray || rule.kind == fault_kind::unplug ||
+        rule.kind == fault_kind::delay) {
+        text += '=' + std::to_string(rule.value);
+    }
+    return text;
+}
+
+}  // namespace sim

@@ -1,0 +1,315 @@
+#include "sim/model.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace sim {
+namespace {
+
+constexpr std::int64_t ns_per_ms = 1'000'000;
+constexpr std::uint8_t stray_code = 0x3F;  // a report code that no command of the device uses
+
+void copy_text(char (&field)[version_size], const std::string& text) {
+    std::memset(field, 0, version_size);
+    std::memcpy(field, text.data(), std::min(text.size(), version_size));
+}
+
+void push_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data) {
+    if (state.queue_count >= input_queue_capacity) {
+        return;  // like the kernel's hidraw buffer: a full queue drops new reports
+    }
+    queued_report& slot = state.queue[state.queue_count++];
+    slot.deliver_at_ns = deliver_at_ns;
+    std::memcpy(slot.data, data.data(), data.size());
+}
+
+reply_bytes stray_report() {
+    reply_bytes report{};
+    report[0] = stray_code;
+    std::memcpy(&report[1], "stray", 5);
+    return report;
+}
+
+// The device leaves USB; it comes back as `next` after the re-enumeration delay, or never
+// when `next` is absent.
+void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next) {
+    state.mode = usb_mode::absent;
+    state.return_mode = next;
+    state.return_at_ns = now_ns + static_cast<std::int64_t>(state.reenumeration_ms) * ns_per_ms;
+    ++state.generation;
+    clear_reports(state);
+}
+
+bool armed(const device_state& state, fault_kind kind) {
+    return std::any_of(state.faults, state.faults + state.fault_count,
+                       [kind](const fault_rule& rule) { return rule.kind == kind; });
+}
+
+void remove_rule(device_state& state, std::size_t index) {
+    std::copy(state.faults + index + 1, state.faults + state.fault_count, state.faults + index);
+    --state.fault_count;
+}
+
+// The faults that bear on one request.
+struct fault_effects {
+    bool no_reply = false;
+    bool refuse = false;
+    bool ack_no_write = false;
+    bool bad_status = false;
+    bool unplug = false;
+    std::uint32_t strays = 0;
+    std::uint32_t delay_ms = 0;
+};
+
+fault_effects match_faults(device_state& state, usb_mode mode, std::uint8_t command) {
+    fault_effects effects;
+    for (std::size_t i = 0; i < state.fault_count;) {
+        fault_rule& rule = state.faults[i];
+        if (rule.kind == fault_kind::unplug) {
+            if (++rule.seen >= rule.value) {
+                effects.unplug = true;
+                remove_rule(state, i);
+                continue;
+            }
+            ++i;
+            continue;
+        }
+        const bool matches = (rule.mode == usb_mode::absent || rule.mode == mode) &&
+                             (rule.command == 0 || rule.command == command);
+        if (!matches || rule.kind == fault_kind::stream || rule.kind == fault_kind::no_return ||
+            rule.kind == fault_kind::denied) {
+            ++i;
+            continue;
+        }
+        ++rule.seen;
+        const bool fires = rule.nth == 0 || rule.seen == rule.nth;
+        if (fires) {
+            switch (rule.kind) {
+                case fault_kind::no_reply: effects.no_reply = true; break;
+                case fault_kind::refuse: effects.refuse = true; break;
+                case fault_kind::ack_no_write: effects.ack_no_write = true; break;
+                case fault_kind::bad_status: effects.bad_status = true; break;
+                case fault_kind::stray: effects.strays += rule.value; break;
+                case fault_kind::delay: effects.delay_ms += rule.value; break;
+                default: break;
+            }
+        }
+        ++i;
+    }
+    return effects;
+}
+
+command_outcome reply_with(std::uint8_t code, const char* text, std::size_t text_size) {
+    command_outcome outcome;
+    outcome.replies = true;
+    outcome.reply[0] = code;
+    std::memcpy(&outcome.reply[1], text, std::min(text_size, input_report_size - 1));
+    return outcome;
+}
+
+command_outcome application_command(device_state& state, std::int64_t now_ns,
+                                    const request_bytes& request, bool apply) {
+    switch (request[1]) {
+        case '*': return reply_with('*', state.app_version, version_size);
+        case 'N': return reply_with('N', state.bridge_version, version_size);
+        case 'B':
+            leave_usb(state, now_ns,
+                      armed(state, fault_kind::no_return) ? usb_mode::absent
+                                                          : usb_mode::bootloader);
+            return {};
+        default: return bridge_command(state, request, apply);
+    }
+}
+
+command_outcome bootloader_command(device_state& state, std::int64_t now_ns,
+                                   const request_bytes& request, bool apply) {
+    switch (request[1]) {
+        case '*': {
+            command_outcome outcome;
+            outcome.replies = true;
+            std::memcpy(outcome.reply.data(), state.bootloader_version, version_size);
+            return outcome;
+        }
+        case 'B':
+            leave_usb(state, now_ns,
+                      armed(state, fault_kind::no_return) ? usb_mode::absent
+                                                          : usb_mode::application);
+            return {};
+        default: return bootloader_flash_command(state, request, apply);
+    }
+}
+
+}  // namespace
+
+void init_state(device_state& state, const device_options& options) {
+    std::memset(&state, 0, sizeof state);
+    state.magic = state_magic;
+    state.layout_version = state_layout_version;
+    state.vendor_id = options.vendor_id;
+    state.mode = options.mode;
+    state.return_mode = usb_mode::absent;
+    state.reenumeration_ms = options.reenumeration_ms;
+    state.reply_latency_us = options.reply_latency_us;
+    copy_text(state.app_version, options.app_version);
+    copy_text(state.bootloader_version, options.bootloader_version);
+    copy_text(state.bridge_version, options.bridge_version);
+    state.bank_status = options.bank_status;
+    std::memset(state.mcu_flash, 0xFF, sizeof state.mcu_flash);
+    std::memset(state.bridge_flash, 0xFF, sizeof state.bridge_flash);
+}
+
+std::uint16_t product_id_of(usb_mode mode) {
+    switch (mode) {
+        case usb_mode::application: return app_product_id;
+        case usb_mode::bootloader: return bootloader_product_id;
+        default: return 0;
+    }
+}
+
+const char* mode_name(usb_mode mode) {
+    switch (mode) {
+        case usb_mode::application: return "application";
+        case usb_mode::bootloader: return "bootloader";
+        default: return "absent";
+    }
+}
+
+void settle(device_state& state, std::int64_t now_ns) {
+    if (state.mode == usb_mode::absent && state.return_mode != usb_mode::absent &&
+        now_ns >= state.return_at_ns) {
+        state.mode = state.return_mode;
+        state.return_mode = usb_mode::absent;
+    }
+    if (state.mode != usb_mode::absent && armed(state, fault_kind::stream)) {
+        // One report a millisecond from the first time anyone looks; a backlog is capped
+        // at what the input queue holds.
+        const std::int64_t backlog = static_cast<std::int64_t>(input_queue_capacity) * ns_per_ms;
+        if (state.stream_next_ns == 0) {
+            state.stream_next_ns = now_ns;
+        }
+        state.stream_next_ns = std::max(state.stream_next_ns, now_ns - backlog);
+        while (state.stream_next_ns <= now_ns) {
+            push_report(state, state.stream_next_ns, stray_report());
+            state.stream_next_ns += ns_per_ms;
+        }
+    }
+}
+
+bool listed_as(const device_state& state, std::uint16_t vendor, std::uint16_t product) {
+    return state.mode != usb_mode::absent && vendor == state.vendor_id &&
+           product == product_id_of(state.mode);
+}
+
+bool openable(const device_state& state) { return !armed(state, fault_kind::denied); }
+
+bool receive(device_state& state, std::int64_t now_ns, channel via,
+             std::span<const std::uint8_t> report, request_record& record) {
+    if (state.mode == usb_mode::absent) {
+        return false;
+    }
+    const usb_mode mode = state.mode;
+    request_bytes request{};
+    std::copy_n(report.begin(), std::min(report.size(), request.size()), request.begin());
+    const std::uint8_t command = request[1];
+
+    record = request_record{};
+    record.sequence = ++state.requests;
+    record.time_ns = now_ns;
+    record.mode = mode;
+    record.via = via;
+    record.bytes = request;
+    ++state.counts[static_cast<std::size_t>(mode)][command];
+
+    const fault_effects faults = match_faults(state, mode, command);
+    // The device uses no numbered reports and listens for feature reports in application
+    // mode and output reports in the bootloader: anything else goes astray.
+    const channel expected = mode == usb_mode::application ? channel::feature : channel::output;
+    command_outcome outcome;
+    if (request[0] == 0x00 && via == expected) {
+        if (faults.refuse) {
+            outcome.replies = true;
+            outcome.reply[0] = mode == usb_mode::application ? 'E' : 0x01;
+        } else if (mode == usb_mode::application) {
+            outcome = application_command(state, now_ns, request, !faults.ack_no_write);
+        } else {
+            outcome = bootloader_command(state, now_ns, request, !faults.ack_no_write);
+        }
+    }
+    if (state.mode == mode) {  // still on USB: the reply goes out
+        const std::int64_t at = now_ns +
+                                static_cast<std::int64_t>(state.reply_latency_us) * 1000 +
+                                static_cast<std::int64_t>(faults.delay_ms) * ns_per_ms;
+        if (outcome.replies && !faults.no_reply) {
+            for (std::uint32_t i = 0; i < faults.strays; ++i) {
+                push_report(state, at, stray_report());
+            }
+            push_report(state, at, outcome.reply);
+        }
+        if (faults.bad_status) {
+            reply_bytes bad{};
+            bad[0] = 0x01;
+            push_report(state, at, bad);
+        }
+    }
+    if (faults.unplug && state.mode != usb_mode::absent) {
+        leave_usb(state, now_ns, usb_mode::absent);
+    }
+    return true;
+}
+
+std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns) {
+    std::size_t pick = state.queue_count;
+    for (std::size_t i = 0; i < state.queue_count; ++i) {
+        if (state.queue[i].deliver_at_ns <= now_ns &&
+            (pick == state.queue_count ||
+             state.queue[i].deliver_at_ns < state.queue[pick].deliver_at_ns)) {
+            pick = i;
+        }
+    }
+    if (pick == state.queue_count) {
+        return std::nullopt;
+    }
+    reply_bytes report;
+    std::memcpy(report.data(), state.queue[pick].data, report.size());
+    std::copy(state.queue + pick + 1, state.queue + state.queue_count, state.queue + pick);
+    --state.queue_count;
+    return report;
+}
+
+void clear_reports(device_state& state) { state.queue_count = 0; }
+
+std::int64_t next_event_ns(const device_state& state) {
+    std::int64_t next = std::numeric_limits<std::int64_t>::max();
+    for (std::size_t i = 0; i < state.queue_count; ++i) {
+        next = std::min(next, state.queue[i].deliver_at_ns);
+    }
+    if (state.mode == usb_mode::absent && state.return_mode != usb_mode::absent) {
+        next = std::min(next, state.return_at_ns);
+    }
+    if (state.mode != usb_mode::absent && armed(state, fault_kind::stream)) {
+        next = std::min(next, state.stream_next_ns);
+    }
+    return next;
+}
+
+bool arm_fault(device_state& state, const fault_rule& rule) {
+    if (state.fault_count >= max_fault_rules) {
+        return false;
+    }
+    state.faults[state.fault_count++] = rule;
+    return true;
+}
+
+}  // namespace sim
+
+namespace sim {
+
+void replug(device_state& state, usb_mode mode) {
+    state.mode = mode;
+    state.return_mode = usb_mode::absent;
+    ++state.generation;
+    clear_reports(state);
+}
+
+}  // namespace sim

@@ -1,0 +1,370 @@
+// ostrel_sim: makes, runs, inspects and breaks a virtual Ostrel whose whole state lives in
+// a directory. See the README for the command line; test stations drive it, so what is
+// documented there stays.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "sim/model.h"
+#include "sim/request_log.h"
+#include "sim/state_file.h"
+
+namespace {
+
+using namespace sim;
+
+constexpr const char* usage_text =
+    "usage: ostrel_sim init DIR [--mode application|bootloader|absent] [--app-version TEXT]\n"
+    "                  [--bootloader-version TEXT] [--bridge-version TEXT] [--bank-status N]\n"
+    "                  [--reenumeration-ms N] [--latency-us N]\n"
+    "       ostrel_sim run DIR -- PROGRAM [ARG...]\n"
+    "       ostrel_sim show DIR\n"
+    "       ostrel_sim log DIR\n"
+    "       ostrel_sim fault DIR RULE...   (or: fault DIR clear, fault DIR list)\n"
+    "       ostrel_sim plug DIR [--mode application|bootloader]\n"
+    "       ostrel_sim unplug DIR\n";
+
+int usage_error(const std::string& message) {
+    std::cerr << "ostrel_sim: " << message << "\n" << usage_text;
+    return 2;
+}
+
+std::int64_t monotonic_now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoul(text.c_str(), &end, 0);
+    return errno == 0 && *end == '\0' && text[0] != '-' && value <= max;
+}
+
+bool parse_mode(const std::string& text, usb_mode& mode) {
+    if (text == "application") {
+        mode = usb_mode::application;
+    } else if (text == "bootloader") {
+        mode = usb_mode::bootloader;
+    } else if (text == "absent") {
+        mode = usb_mode::absent;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Opens the state in DIR, or says why not.
+bool open_state(const std::string& dir, state_file& file) {
+    std::string error;
+    if (!file.open(dir, error)) {
+        std::cerr << "ostrel_sim: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
+    device_options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& flag = args[i];
+        if (i + 1 >= args.size()) {
+            return usage_error("missing value after " + flag);
+        }
+        const std::string& value = args[++i];
+        unsigned long number = 0;
+        if (flag == "--mode") {
+            if (!parse_mode(value, options.mode)) {
+                return usage_error("unknown mode " + value);
+            }
+        } else if (flag == "--app-version") {
+            options.app_version = value;
+        } else if (flag == "--bootloader-version") {
+            options.bootloader_version = value;
+        } else if (flag == "--bridge-version") {
+            options.bridge_version = value;
+        } else if (flag == "--bank-status") {
+            if (!parse_unsigned(value, 0xFF, number)) {
+                return usage_error("bank status must be 0 to 255");
+            }
+            options.bank_status = static_cast<std::uint8_t>(number);
+        } else if (flag == "--reenumeration-ms") {
+            if (!parse_unsigned(value, 600000, number)) {
+                return usage_error("re-enumeration delay must be 0 to 600000 ms");
+            }
+            options.reenumeration_ms = static_cast<std::uint32_t>(number);
+        } else if (flag == "--latency-us") {
+            if (!parse_unsigned(value, 10'000'000, number)) {
+                return usage_error("latency must be 0 to 10000000 us");
+            }
+            options.reply_latency_us = static_cast<std::uint32_t>(number);
+        } else {
+            return usage_error("unknown option " + flag);
+        }
+    }
+    state_file file;
+    std::string error;
+    if (!file.create(dir, error)) {
+        std::cerr << "ostrel_sim: " << error << "\n";
+        return 1;
+    }
+    init_state(*file.get(), options);
+    return 0;
+}
+
+// Where the stand-in hidapi library is: beside this program in the build tree, or in the
+// library directory of an installation.
+std::string find_library_dir() {
+    if (const char* dir = std::getenv("OSTREL_SIM_LIBDIR")) {
+        return dir;
+    }
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) {
+        return {};
+    }
+    exe[n] = '\0';
+    std::string base(exe);
+    base.erase(base.rfind('/'));
+    for (const std::string& candidate : {base + "/ostrel_sim_hidapi", base + "/../lib/ostrel_sim"}) {
+        if (access((candidate + "/libhidapi-hidraw.so.0").c_str(), R_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+int cmd_run(const std::string& dir, const std::vector<std::string>& args) {
+    if (args.size() < 2 || args[0] != "--") {
+        return usage_error("run needs -- PROGRAM [ARG...]");
+    }
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 125;
+    }
+    const std::string libdir = find_library_dir();
+    if (libdir.empty()) {
+        std::cerr << "ostrel_sim: cannot find the virtual hidapi library (libhidapi-hidraw.so.0)\n";
+        return 125;
+    }
+    char absolute[PATH_MAX];
+    if (realpath(dir.c_str(), absolute) == nullptr) {
+        std::cerr << "ostrel_sim: cannot resolve " << dir << "\n";
+        return 125;
+    }
+    std::string library_path = libdir;
+    if (const char* old = std::getenv("LD_LIBRARY_PATH"); old != nullptr && *old != '\0') {
+        library_path += std::string(":") + old;
+    }
+    std::vector<char*> argv;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        argv.push_back(const_cast<char*>(args[i].c_str()));
+    }
+    argv.push_back(nullptr);
+
+    std::cout.flush();
+    const pid_t child = fork();
+    if (child < 0) {
+        std::perror("ostrel_sim: fork");
+        return 125;
+    }
+    if (child == 0) {
+        setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
+        setenv("OSTREL_SIM_DIR", absolute, 1);
+        execvp(argv[0], argv.data());
+        std::fprintf(stderr, "ostrel_sim: cannot run %s: %s\n", argv[0], std::strerror(errno));
+        _exit(127);
+    }
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR) {
+            std::perror("ostrel_sim: waitpid");
+            return 125;
+        }
+    }
+    if (WIFSIGNALED(status)) {
+        return 128 + WTERMSIG(status);
+    }
+    return WEXITSTATUS(status);
+}
+
+std::string json_string(const char* text, std::size_t max) {
+    std::string out = "\"";
+    for (std::size_t i = 0; i < max && text[i] != '\0'; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string json_counts(const std::uint32_t (&counts)[256]) {
+    std::string out = "{";
+    bool first = true;
+    for (std::size_t c = 0; c < 256; ++c) {
+        if (counts[c] == 0) {
+            continue;
+        }
+        const char letter[2] = {static_cast<char>(c), '\0'};
+        out += (first ? "" : ", ") + json_string(letter, c == 0 ? 0 : 1) + ": " +
+               std::to_string(counts[c]);
+        first = false;
+    }
+    return out + "}";
+}
+
+int cmd_show(const std::string& dir) {
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 1;
+    }
+    device_state& s = *file.get();
+    settle(s, monotonic_now());
+    char vendor[8];
+    std::snprintf(vendor, sizeof vendor, "0x%04X", s.vendor_id);
+    std::string faults = "[";
+    for (std::size_t i = 0; i < s.fault_count; ++i) {
+        faults += (i == 0 ? "\"" : ", \"") + format_fault_rule(s.faults[i]) + "\"";
+    }
+    faults += "]";
+    std::cout << "{\"mode\": \"" << mode_name(s.mode) << "\", \"returning_as\": \""
+              << mode_name(s.return_mode) << "\", \"vendor_id\": \"" << vendor
+              << "\", \"app_version\": " << json_string(s.app_version, version_size)
+              << ", \"bootloader_version\": " << json_string(s.bootloader_version, version_size)
+              << ", \"bridge_version\": " << json_string(s.bridge_version, version_size)
+              << ", \"bank_status\": " << static_cast<unsigned>(s.bank_status)
+              << ", \"requests\": {\"total\": " << s.requests
+              << ", \"application\": " << json_counts(s.counts[1])
+              << ", \"bootloader\": " << json_counts(s.counts[2]) << "}, \"opens\": " << s.opens
+              << ", \"faults\": " << faults << "}\n";
+    return 0;
+}
+
+int cmd_log(const std::string& dir) {
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 1;
+    }
+    const int fd = open(state_file::log_path(dir).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return 0;  // no request yet
+    }
+    request_record record;
+    std::string out;
+    while (read(fd, &record, sizeof record) == static_cast<ssize_t>(sizeof record)) {
+        out += describe_request(record);
+        out += '\n';
+        if (out.size() > 65536) {
+            std::cout << out;
+            out.clear();
+        }
+    }
+    close(fd);
+    std::cout << out;
+    return 0;
+}
+
+int cmd_fault(const std::string& dir, const std::vector<std::string>& rules) {
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 1;
+    }
+    device_state& s = *file.get();
+    if (rules.empty() || (rules.size() == 1 && rules[0] == "list")) {
+        for (std::size_t i = 0; i < s.fault_count; ++i) {
+            std::cout << format_fault_rule(s.faults[i]) << "\n";
+        }
+        return 0;
+    }
+    if (rules.size() == 1 && rules[0] == "clear") {
+        s.fault_count = 0;
+        return 0;
+    }
+    std::vector<fault_rule> parsed;
+    for (const std::string& text : rules) {
+        std::string error;
+        const auto rule = parse_fault_rule(text, error);
+        if (!rule) {
+            return usage_error(error);
+        }
+        parsed.push_back(*rule);
+    }
+    if (s.fault_count + parsed.size() > max_fault_rules) {
+        std::cerr << "ostrel_sim: at most " << max_fault_rules << " faults can be armed\n";
+        return 1;
+    }
+    for (const fault_rule& rule : parsed) {
+        arm_fault(s, rule);
+    }
+    return 0;
+}
+
+int cmd_plug(const std::string& dir, const std::vector<std::string>& args, bool plug) {
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 1;
+    }
+    usb_mode mode = usb_mode::application;
+    if (plug && args.size() == 2 && args[0] == "--mode") {
+        if (!parse_mode(args[1], mode) || mode == usb_mode::absent) {
+            return usage_error("plug needs --mode application or bootloader");
+        }
+    } else if (!args.empty()) {
+        return usage_error("unexpected arguments");
+    }
+    replug(*file.get(), plug ? mode : usb_mode::absent);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    if (args.size() < 2) {
+        return usage_error(args.empty() ? "missing command" : "missing DIR");
+    }
+    const std::string& command = args[0];
+    const std::string& dir = args[1];
+    const std::vector<std::string> rest(args.begin() + 2, args.end());
+    if (command == "init") {
+        return cmd_init(dir, rest);
+    }
+    if (command == "run") {
+        return cmd_run(dir, rest);
+    }
+    if (command == "show" && rest.empty()) {
+        return cmd_show(dir);
+    }
+    if (command == "log" && rest.empty()) {
+        return cmd_log(dir);
+    }
+    if (command == "fault") {
+        return cmd_fault(dir, rest);
+    }
+    if (command == "plug" || command == "unplug") {
+        return cmd_plug(dir, rest, command == "plug");
+    }
+    return usage_error("unknown command " + command);
+}
