@@ -1,5 +1,3 @@
-#include <iostream>
-
 #include "app/tasks.h"
 
 namespace ostrel {
@@ -35,7 +33,21 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     if (find_option(args, "-b").found) {
         bootloader_version_task(run);
     }
-    if (!run.action_taken) {
+    if (const option_hit erase = find_option(args, "-x"); erase.found) {
+        if (const task_result end = erase_task(run, erase)) {
+            return *end;
+        }
+    }
+    if (const option_hit firmware = find_option(args, "-f"); firmware.found) {
+        if (const task_result end = firmware_task(run, firmware)) {
+            return *end;
+        }
+    }
+    if (const option_hit update = find_option(args, "-u"); update.found) {
+        if (const task_result end = update_task(run, update)) {
+            return *end;
+        }
+    } else if (!run.action_taken) {
         run.say(help_lines[1]);
     }
     return run.failed() ? 1 : 0;

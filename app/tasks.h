@@ -19,6 +19,9 @@ public:
     bootloader_thread device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
     bool action_taken = false;   // decides whether the usage line ends the run
+    // Set when this run has just told the bootloader to start the application, which is
+    // then on its way back to USB.
+    bool application_restarting = false;
 
     // A whole line on standard output.
     void say(std::string_view line);
@@ -42,6 +45,12 @@ using task_result = std::optional<int>;
 void application_version_task(run_context& run);
 void bridge_version_task(run_context& run);
 void bootloader_version_task(run_context& run);
+// -x WORD: erase the whole bridge flash.
+task_result erase_task(run_context& run, const option_hit& option);
+// -f FILE: load an Intel HEX file into the microcontroller.
+task_result firmware_task(run_context& run, const option_hit& option);
+// -u FILE: bring the bridge's flash in line with a Fullrom image.
+task_result update_task(run_context& run, const option_hit& option);
 
 // Runs the program on `args` (argv as given, the program name first) and returns its
 // exit status.

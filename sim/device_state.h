@@ -85,9 +85,11 @@ struct device_state {
     std::uint32_t reserved_queue;
     queued_report queue[input_queue_capacity];
 
-    // Flash contents.
-    std::uint8_t mcu_flash[mcu_flash_size];
-    std::uint8_t bridge_flash[bridge_flash_size];
+    // ---- bootloader: its working state beside the application flash area ----
+    std::uint8_t mcu_flash[mcu_flash_size];  // 0x404000 onward; erased bytes read 0xFF
+
+    // ---- bridge: its SPI flash ----
+    std::uint8_t bridge_flash[bridge_flash_size];  // erased bytes read 0xFF
 };
 
 inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"

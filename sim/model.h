@@ -97,4 +97,8 @@ namespace sim {
 // pulling and plugging the cable; the input queue is lost either way.
 void replug(device_state& state, usb_mode mode);
 
+// Puts a raw image of the bridge's flash in place (shorter images leave the rest erased)
+// and brings what the device derives from the flash up to date.
+void load_bridge_flash(device_state& state, std::span<const std::uint8_t> image);
+
 }  // namespace sim

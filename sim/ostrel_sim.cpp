@@ -26,10 +26,12 @@ using namespace sim;
 constexpr const char* usage_text =
     "usage: ostrel_sim init DIR [--mode application|bootloader|absent] [--app-version TEXT]\n"
     "                  [--bootloader-version TEXT] [--bridge-version TEXT] [--bank-status N]\n"
-    "                  [--reenumeration-ms N] [--latency-us N]\n"
+    "                  [--reenumeration-ms N] [--latency-us N] [--bridge-flash FILE]\n"
+    "                  [--mcu-flash FILE]\n"
     "       ostrel_sim run DIR -- PROGRAM [ARG...]\n"
     "       ostrel_sim show DIR\n"
     "       ostrel_sim log DIR\n"
+    "       ostrel_sim dump DIR --mcu FILE | --bridge FILE\n"
     "       ostrel_sim fault DIR RULE...   (or: fault DIR clear, fault DIR list)\n"
     "       ostrel_sim plug DIR [--mode application|bootloader]\n"
     "       ostrel_sim unplug DIR\n";
@@ -78,8 +80,30 @@ bool open_state(const std::string& dir, state_file& file) {
     return true;
 }
 
+// Reads a raw flash image of at most `size` bytes.
+bool read_image(const std::string& path, std::size_t size, std::vector<std::uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        std::cerr << "ostrel_sim: cannot read " << path << ": " << std::strerror(errno) << "\n";
+        return false;
+    }
+    bytes.resize(size + 1);
+    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
+    std::fclose(file);
+    if (bytes.size() > size) {
+        std::cerr << "ostrel_sim: " << path << " is larger than the flash (" << size
+                  << " bytes)\n";
+        return false;
+    }
+    return true;
+}
+
 int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
     device_options options;
+    std::vector<std::uint8_t> bridge_image;
+    std::vector<std::uint8_t> mcu_image;
+    bool has_bridge_image = false;
+    bool has_mcu_image = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& flag = args[i];
         if (i + 1 >= args.size()) {
@@ -112,6 +136,16 @@ int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
                 return usage_error("latency must be 0 to 10000000 us");
             }
             options.reply_latency_us = static_cast<std::uint32_t>(number);
+        } else if (flag == "--bridge-flash") {
+            if (!read_image(value, bridge_flash_size, bridge_image)) {
+                return 1;
+            }
+            has_bridge_image = true;
+        } else if (flag == "--mcu-flash") {
+            if (!read_image(value, mcu_flash_size, mcu_image)) {
+                return 1;
+            }
+            has_mcu_image = true;
         } else {
             return usage_error("unknown option " + flag);
         }
@@ -122,8 +156,37 @@ int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
         std::cerr << "ostrel_sim: " << error << "\n";
         return 1;
     }
-    init_state(*file.get(), options);
+    device_state& state = *file.get();
+    init_state(state, options);
+    if (has_bridge_image) {
+        load_bridge_flash(state, bridge_image);
+    }
+    if (has_mcu_image) {
+        std::copy(mcu_image.begin(), mcu_image.end(), state.mcu_flash);
+    }
     return 0;
+}
+
+int cmd_dump(const std::string& dir, const std::vector<std::string>& args) {
+    if (args.size() != 2 || (args[0] != "--mcu" && args[0] != "--bridge")) {
+        return usage_error("dump needs --mcu FILE or --bridge FILE");
+    }
+    state_file file;
+    if (!open_state(dir, file)) {
+        return 1;
+    }
+    const bool mcu = args[0] == "--mcu";
+    const std::uint8_t* bytes = mcu ? file.get()->mcu_flash : file.get()->bridge_flash;
+    const std::size_t size = mcu ? mcu_flash_size : bridge_flash_size;
+    std::FILE* out = std::fopen(args[1].c_str(), "wb");
+    if (out == nullptr || std::fwrite(bytes, 1, size, out) != size) {
+        std::cerr << "ostrel_sim: cannot write " << args[1] << ": " << std::strerror(errno) << "\n";
+        if (out != nullptr) {
+            std::fclose(out);
+        }
+        return 1;
+    }
+    return std::fclose(out) == 0 ? 0 : 1;
 }
 
 // Where the stand-in hidapi library is: beside this program in the build tree, or in the
@@ -359,6 +422,9 @@ int main(int argc, char** argv) {
     }
     if (command == "log" && rest.empty()) {
         return cmd_log(dir);
+    }
+    if (command == "dump") {
+        return cmd_dump(dir, rest);
     }
     if (command == "fault") {
         return cmd_fault(dir, rest);

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "device/bootloader_thread.h"
+#include "sim/inprocess_device.h"
+
+namespace {
+
+using ostrel::bootloader_thread;
+using sim::inprocess_device;
+using sim::usb_mode;
+
+constexpr std::int64_t ms = 1'000'000;
+
+sim::device_options in_mode(usb_mode mode) {
+    sim::device_options options;
+    options.mode = mode;
+    return options;
+}
+
+TEST(ConnectApp, OpensApplicationOnceWithoutWaiting) {
+    auto& dev = inprocess_device::reset();
+    bootloader_thread device;
+    const auto start = dev.now_ns();
+    ASSERT_TRUE(device.connect_app());
+    EXPECT_NE(device.app_handle, nullptr);
+    EXPECT_EQ(device.bootloader_handle, nullptr);
+    EXPECT_EQ(dev.opens.size(), 1u);
+    EXPECT_LT(dev.now_ns() - start, ms);
+}
+
+TEST(ConnectApp, DeviceInBootloaderWithoutHandleIsNotFound) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::bootloader));
+    bootloader_thread device;
+    EXPECT_FALSE(device.connect_app());
+    EXPECT_EQ(dev.opens.size(), 1u);
+    EXPECT_TRUE(dev.requests.empty());
+}
+
+TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
+    auto& dev = inprocess_device::reset();
+    bootloader_thread device;
+    ASSERT_TRUE(device.connect_bootloader());
+    EXPECT_NE(device.bootloader_handle, nullptr);
+    EXPECT_EQ(device.app_handle, nullptr);
+    ASSERT_EQ(dev.requests.size(), 1u);
+    EXPECT_EQ(dev.requests[0].bytes[1], 'B');
+    EXPECT_EQ(dev.requests[0].via, sim::channel::feature);
+    // Opens: bootloader (fails), application (temporary), then every 250 ms until the
+    // device is back (default re-enumeration 500 ms).
+    ASSERT_EQ(dev.opens.size(), 4u);
+    const auto sent = dev.requests[0].time_ns;
+    EXPECT_NEAR(static_cast<double>(dev.opens[2].time_ns - sent) / ms, 250.0, 0.1);
+    EXPECT_FALSE(dev.opens[2].opened);
+    EXPECT_NEAR(static_cast<double>(dev.opens[3].time_ns - sent) / ms, 500.0, 0.1);
+    EXPECT_TRUE(dev.opens[3].opened);
+    EXPECT_EQ(dev.state().mode, usb_mode::bootloader);
+}
+
+TEST(ConnectBootloader, GivesUpJustAfter15000msNotEarlier) {
+    auto& dev = inprocess_device::reset();
+    dev.arm("noreturn");
+    bootloader_thread device;
+    EXPECT_FALSE(device.connect_bootloader());
+    EXPECT_EQ(device.bootloader_handle, nullptr);
+    const auto sent = dev.requests.at(0).time_ns;
+    const double waited = static_cast<double>(dev.now_ns() - sent) / ms;
+    EXPECT_GT(waited, 15000.0);
+    EXPECT_LE(waited, 15251.0);
+    // The last attempt to open came after more than 15000 ms... not before.
+    EXPECT_GE(static_cast<double>(dev.opens.back().time_ns - sent) / ms, 15000.0);
+}
+
+TEST(ConnectBootloader, NoDeviceFailsAtOnce) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::absent));
+    bootloader_thread device;
+    EXPECT_FALSE(device.connect_bootloader());
+    EXPECT_EQ(dev.opens.size(), 2u);
+    EXPECT_LT(dev.now_ns() - 1'000'000'000, ms);
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+#include "tests/support/process.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+namespace ostrel::testing {
+
+process_result run_process(const std::vector<std::string>& argv, int timeout_s) {
+    int out_pipe[2];
+    int err_pipe[2];
+    if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t child = fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        dup2(out_pipe[1], 1);
+        dup2(err_pipe[1], 2);
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        close(out_pipe[1]);
+        close(err_pipe[1]);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+
+    process_result result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_s);
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    int open_fds = 2;
+    while (open_fds > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            result.timed_out = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) <= 0) {
+            continue;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) {
+                continue;
+            }
+            char buffer[65536];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_fds;
+            } else {
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+    }
+    for (pollfd& fd : fds) {
+        if (fd.fd >= 0) {
+            close(fd.fd);
+        }
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    return result;
+}
+
+}  // namespace ostrel::testing
