@@ -3,7 +3,6 @@
 // documented there stays.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -239,30 +238,14 @@ int cmd_run(const std::string& dir, const std::vector<std::string>& args) {
     }
     argv.push_back(nullptr);
 
+    // The program takes this process's place: its exit status, its signals and its
+    // process id are the caller's to see, and killing it kills nothing else.
     std::cout.flush();
-    const pid_t child = fork();
-    if (child < 0) {
-        std::perror("ostrel_sim: fork");
-        return 125;
-    }
-    if (child == 0) {
-        setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
-        setenv("OSTREL_SIM_DIR", absolute, 1);
-        execvp(argv[0], argv.data());
-        std::fprintf(stderr, "ostrel_sim: cannot run %s: %s\n", argv[0], std::strerror(errno));
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            std::perror("ostrel_sim: waitpid");
-            return 125;
-        }
-    }
-    if (WIFSIGNALED(status)) {
-        return 128 + WTERMSIG(status);
-    }
-    return WEXITSTATUS(status);
+    setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
+    setenv("OSTREL_SIM_DIR", absolute, 1);
+    execvp(argv[0], argv.data());
+    std::cerr << "ostrel_sim: cannot run " << argv[0] << ": " << std::strerror(errno) << "\n";
+    return 127;
 }
 
 std::string json_string(const char* text, std::size_t max) {

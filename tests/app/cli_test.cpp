@@ -1,1 +1,145 @@
 #include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/tasks.h"
+#include "sim/inprocess_device.h"
+
+namespace {
+
+using sim::inprocess_device;
+using sim::usb_mode;
+
+struct cli_result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+cli_result run(std::vector<std::string> args) {
+    args.insert(args.begin(), "ostrel_firmware_update");
+    std::ostringstream out;
+    std::ostringstream err;
+    const int status = ostrel::run_cli(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+const std::string usage =
+    "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
+    "filename.fullrom]\n";
+
+sim::device_options in_mode(usb_mode mode) {
+    sim::device_options options;
+    options.mode = mode;
+    options.app_version = "A1";
+    options.bootloader_version = "B1";
+    options.bridge_version = "R1";
+    return options;
+}
+
+std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
+}
+
+TEST(Cli, NoArgumentsPrintsOnlyTheUsageLine) {
+    const auto result = run({});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, usage);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(Cli, UnknownFormsAreIgnored) {
+    auto& dev = inprocess_device::reset();
+    const auto result = run({"-V", "--help", "-vr", "-h2", "v"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, usage);
+    EXPECT_TRUE(dev.opens.empty());
+}
+
+TEST(Cli, HelpAnywhereWinsAndTouchesNoDevice) {
+    auto& dev = inprocess_device::reset();
+    const auto result = run({"-v", "-b", "-f", "x.hex", "-h"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.substr(0, 23), "ostrel_firmware_update\n");
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 12);
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(dev.opens.empty());
+}
+
+TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    const auto result = run({"-b", "-r", "-v"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "application version: " + padded("A1", 64) + "\n" +
+                              "VXR7200 firmware version: " + padded("R1", 64) + "\n" +
+                              "bootloader version: " + padded("B1", 65) + "\n");
+    ASSERT_EQ(dev.requests.size(), 4u);
+    EXPECT_EQ(dev.requests[0].bytes[1], '*');
+    EXPECT_EQ(dev.requests[1].bytes[1], 'N');
+    EXPECT_EQ(dev.requests[2].bytes[1], 'B');
+    EXPECT_EQ(dev.requests[3].bytes[1], '*');
+    EXPECT_EQ(dev.requests[3].mode, usb_mode::bootloader);
+    EXPECT_EQ(dev.state().mode, usb_mode::bootloader);  // -b leaves it there
+}
+
+TEST(Cli, ReportBufferCarriesTheLastReplyIntoTheNextRequest) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    run({"-v", "-r"});
+    ASSERT_EQ(dev.requests.size(), 2u);
+    // Bytes 2 on of the 'N' request are what the '*' reply left: the version text from its
+    // second character on.
+    EXPECT_EQ(dev.requests[1].bytes[2], '1');
+    EXPECT_EQ(dev.requests[1].bytes[3], 0);
+}
+
+TEST(Cli, NoDeviceReportsEachTaskAndEndsWithStatus1) {
+    inprocess_device::reset(in_mode(usb_mode::absent));
+    const auto result = run({"-v", "-r", "-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              "could not connect to ostrel\ncould not connect to ostrel\n"
+              "could not connect to bootloader\n");
+}
+
+TEST(Cli, ApplicationVersionWithDeviceInBootloaderFailsWithoutSwitching) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::bootloader));
+    const auto result = run({"-v"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not connect to ostrel\n");
+    EXPECT_TRUE(dev.requests.empty());
+    EXPECT_EQ(dev.opens.size(), 1u);
+}
+
+TEST(Cli, FailedQueryLetsLaterTasksRunButTheRunFails) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    dev.arm("noreply:app/*");
+    const auto result = run({"-v", "-r"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not read application version\n");
+    EXPECT_EQ(result.out, "VXR7200 firmware version: " + padded("R1", 64) + "\n");
+}
+
+TEST(Cli, BridgeAndBootloaderQueryFailuresHaveTheirOwnMessages) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    dev.arm("noreply:app/N");
+    dev.arm("noreply:boot/*");
+    const auto result = run({"-r", "-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "could not read VXR7200 firmware version\ncould not read bootloader version\n");
+}
+
+TEST(Cli, BootloaderThatNeverAppearsIsReportedAfterTheWait) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    dev.arm("noreturn");
+    const auto start = dev.now_ns();
+    const auto result = run({"-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not connect to bootloader\n");
+    EXPECT_GT(dev.now_ns() - start, 15'000'000'000LL);
+}
+
+}  // namespace

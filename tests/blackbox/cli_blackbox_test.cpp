@@ -1,1 +1,137 @@
+// The shipped program, unmodified, against the virtual device through `ostrel_sim run`.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using namespace ostrel::testing;
+using ::testing::HasSubstr;
+
+const std::string usage =
+    "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
+    "filename.fullrom]\n";
+
+const std::string help =
+    "ostrel_firmware_update\n" + usage +
+    "\n"
+    "Options:\n"
+    "\t-h\tShow this help information and exit\n"
+    "\t-v\tShow the microcontroller firmware version\n"
+    "\t-r\tShow the VXR7200 bridge IC firmware version\n"
+    "\t-b\tShow the bootloader version\n"
+    "\t-f FILENAME\n"
+    "\t\tFlash FILENAME (Intel hex format) to the microcontroller\n"
+    "\t-u FILENAME\n"
+    "\t\tFlash FILENAME (Synaptics Fullrom format) to the VXR7200\n";
+
+class Blackbox : public ::testing::Test {
+protected:
+    void init(std::vector<std::string> options = {}) {
+        options.insert(options.begin(), {"init", dir.path(), "--reenumeration-ms", "20",
+                                         "--app-version", "APP 2.1", "--bootloader-version",
+                                         "BL 0.9", "--bridge-version", "VXR 5.4"});
+        ASSERT_EQ(sim(options).status, 0);
+    }
+    std::string show() { return sim({"show", dir.path()}).out; }
+
+    temp_dir dir;
+};
+
+std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
+}
+
+TEST_F(Blackbox, UsageAndHelpByteForByteOnStandardOutput) {
+    init();
+    const auto none = run_program(dir.path(), {});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.out, usage);
+    EXPECT_EQ(none.err, "");
+
+    const auto h = run_program(dir.path(), {"-v", "-h"});
+    EXPECT_EQ(h.status, 0);
+    EXPECT_EQ(h.out, help);
+    EXPECT_EQ(h.err, "");
+    EXPECT_THAT(show(), HasSubstr("\"total\": 0"));
+}
+
+TEST_F(Blackbox, ThreeVersionLinesWithTheirNulPadding) {
+    init();
+    const auto result = run_program(dir.path(), {"-b", "-v", "-r"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "application version: " + padded("APP 2.1", 64) + "\n" +
+                              "VXR7200 firmware version: " + padded("VXR 5.4", 64) + "\n" +
+                              "bootloader version: " + padded("BL 0.9", 65) + "\n");
+    // -b ran last and left the device in its bootloader.
+    EXPECT_THAT(show(), HasSubstr("\"mode\": \"bootloader\""));
+    const auto log = sim({"log", dir.path()}).out;
+    EXPECT_EQ(log,
+              "1 application feature *\n2 application feature N\n3 application feature B\n"
+              "4 bootloader output *\n");
+}
+
+TEST_F(Blackbox, NoDeviceEveryTaskSaysSoAndTheRunFails) {
+    init({"--mode", "absent"});
+    const auto result = run_program(dir.path(), {"-v", "-r", "-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err,
+              "could not connect to ostrel\ncould not connect to ostrel\n"
+              "could not connect to bootloader\n");
+}
+
+TEST_F(Blackbox, ApplicationQueriesDoNotFindADeviceInItsBootloader) {
+    init({"--mode", "bootloader"});
+    const auto result = run_program(dir.path(), {"-v", "-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not connect to ostrel\n");
+    EXPECT_EQ(result.out, "bootloader version: " + padded("BL 0.9", 65) + "\n");
+}
+
+TEST_F(Blackbox, RefusedQueryIsAFailure) {
+    init();
+    ASSERT_EQ(sim({"fault", dir.path(), "noreply:app/N"}).status, 0);
+    const auto result = run_program(dir.path(), {"-r", "-v"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not read VXR7200 firmware version\n");
+    EXPECT_THAT(result.out, HasSubstr("application version: APP 2.1"));
+}
+
+TEST_F(Blackbox, StateSurvivesTheProgramBeingKilled) {
+    init();
+    ASSERT_EQ(sim({"fault", dir.path(), "noreturn"}).status, 0);
+    // -b waits up to 15 s for a bootloader that never comes; kill it long before.
+    const auto result = run_program(dir.path(), {"-b"}, 1);
+    EXPECT_TRUE(result.timed_out);
+    EXPECT_EQ(result.status, 128 + SIGKILL);
+    const std::string state = show();
+    EXPECT_THAT(state, HasSubstr("\"mode\": \"absent\""));
+    EXPECT_THAT(state, HasSubstr("\"application\": {\"B\": 1}"));
+    EXPECT_THAT(state, HasSubstr("\"faults\": [\"noreturn\"]"));
+}
+
+TEST_F(Blackbox, SimulatorRejectsBadCommandLinesWithUsage) {
+    init();
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"fault", dir.path(), "explode"},
+                                               {"init", dir.path(), "--mode", "sideways"},
+                                               {"init", dir.path(), "--bank-status", "256"},
+                                               {"run", dir.path(), "ostrel_firmware_update"},
+                                               {"frobnicate", dir.path()}}) {
+        const auto result = sim(args);
+        EXPECT_EQ(result.status, 2) << args[0];
+        EXPECT_THAT(result.err, HasSubstr("usage: ostrel_sim")) << args[0];
+    }
+    const auto missing = sim({"show", dir.file("nothing-here")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_THAT(missing.err, HasSubstr("no virtual device"));
+}
+
+}  // namespace
