@@ -1,0 +1,99 @@
+#include "mcu/hex_reader.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "mcu/hex_assembler.h"
+#include "mcu/hex_record.h"
+#include "mcu/hex_text.h"
+#include "mcu/line_source.h"
+
+namespace ostrel {
+namespace {
+
+struct file_closer {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+bool fail(hex_read_error& error, hex_defect defect, std::size_t line) {
+    error = {defect, line};
+    return false;
+}
+
+// The upper address bits that an 02 or 04 record sets.
+std::uint32_t address_bits(const hex_record& record) {
+    const std::uint32_t value = static_cast<std::uint32_t>(record.bytes[0]) << 8 | record.bytes[1];
+    return record.type == static_cast<std::uint8_t>(hex_record_type::extended_segment_address)
+               ? value << 4
+               : value << 16;
+}
+
+}  // namespace
+
+bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error) {
+    error = {};
+    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
+    if (!file) {
+        return fail(error, hex_defect::cannot_open, 0);
+    }
+    line_source lines(file.get(), hex_line_limit);
+    hex_assembler assembler;
+    hex_record record;
+    std::uint32_t extended_offset = 0;
+    std::size_t number = 0;
+    std::string_view line;
+    bool overlong = false;
+    while (true) {
+        const line_source::status status = lines.next(line, overlong);
+        if (status == line_source::status::error) {
+            return fail(error, hex_defect::read_error, number + 1);
+        }
+        if (status == line_source::status::end) {
+            return fail(error, hex_defect::no_end_record, 0);
+        }
+        ++number;
+        line = trim_view(line);
+        if (line.empty() || line[0] != ':') {
+            continue;  // not a record
+        }
+        if (overlong) {
+            return fail(error, hex_defect::line_too_long, number);
+        }
+        if (const hex_defect defect = decode_record(line, record); defect != hex_defect::none) {
+            return fail(error, defect, number);
+        }
+        switch (static_cast<hex_record_type>(record.type)) {
+            case hex_record_type::data:
+                if (const hex_defect defect =
+                        assembler.add(record.offset + extended_offset, record.data(), number);
+                    defect != hex_defect::none) {
+                    return fail(error, defect, number);
+                }
+                break;
+            case hex_record_type::end_of_file: {
+                std::size_t conflict = 0;
+                if (const hex_defect defect = assembler.finish(image, conflict);
+                    defect != hex_defect::none) {
+                    return fail(error, defect, conflict);
+                }
+                return true;
+            }
+            case hex_record_type::extended_segment_address:
+            case hex_record_type::extended_linear_address:
+                if (record.count != 2) {
+                    return fail(error, hex_defect::bad_address_record, number);
+                }
+                extended_offset = address_bits(record);
+                break;
+            default:
+                break;  // start addresses (03, 05) and unknown types place no data
+        }
+    }
+}
+
+bool read_intel_hex(hex_image& image, const std::string& path) {
+    hex_read_error error;
+    return read_intel_hex(image, path, error);
+}
+
+}  // namespace ostrel

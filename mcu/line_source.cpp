@@ -1,0 +1,86 @@
+#include "mcu/line_source.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mcu/hex_text.h"
+
+namespace ostrel {
+namespace {
+
+constexpr std::size_t buffer_size = 64 * 1024;
+
+bool is_line_blank(char c) {
+    return c != '\n' && is_hex_blank(c);
+}
+
+}  // namespace
+
+line_source::line_source(std::FILE* file, std::size_t limit)
+    : file_(file), limit_(limit), buffer_(buffer_size) {
+    carry_.reserve(limit);
+}
+
+bool line_source::refill() {
+    if (error_ || file_ == nullptr) {
+        return false;
+    }
+    pos_ = 0;
+    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+    if (end_ == 0 && std::ferror(file_) != 0) {
+        error_ = true;
+    }
+    return end_ > 0;
+}
+
+line_source::status line_source::next(std::string_view& line, bool& overlong) {
+    carry_.clear();
+    overlong = false;
+    bool leading = true;   // still among the line's leading blanks
+    bool started = false;  // some character of this line has been consumed
+    while (true) {
+        if (pos_ == end_ && !refill()) {
+            if (error_) {
+                return status::error;
+            }
+            if (!started) {
+                return status::end;
+            }
+            line = carry_;  // the last line, without a line feed
+            return status::line;
+        }
+        started = true;
+        const char* data = buffer_.data();
+        if (leading) {
+            while (pos_ < end_ && is_line_blank(data[pos_])) {
+                ++pos_;
+            }
+            if (pos_ == end_) {
+                continue;
+            }
+            leading = false;
+        }
+        const auto* newline = static_cast<const char*>(std::memchr(data + pos_, '\n', end_ - pos_));
+        const std::size_t stop =
+            newline != nullptr ? static_cast<std::size_t>(newline - data) : end_;
+        const std::size_t length = stop - pos_;
+        const std::size_t room = limit_ - carry_.size();
+        if (length > room) {
+            overlong = overlong || std::any_of(data + pos_ + room, data + stop,
+                                               [](char c) { return !is_line_blank(c); });
+        }
+        if (newline != nullptr && carry_.empty()) {
+            line = std::string_view(data + pos_, std::min(length, room));  // no copy
+            pos_ = stop + 1;
+            return status::line;
+        }
+        carry_.append(data + pos_, std::min(length, room));
+        pos_ = newline != nullptr ? stop + 1 : stop;
+        if (newline != nullptr) {
+            line = carry_;
+            return status::line;
+        }
+    }
+}
+
+}  // namespace ostrel
