@@ -11,6 +11,8 @@
 
 namespace ostrel {
 
+struct mcu_load_report;  // mcu/flash_update.h
+
 // Which regions of the bridge's flash differ from a Fullrom image.
 struct vxr_update_plan {
     bool esm = false;
@@ -45,6 +47,9 @@ public:
     bool mcu_erase_tail(std::uint32_t address);
     bool mcu_fallback_erase();
     bool mcu_flash_update(std::string hex_path, progress_callback progress);
+    // The same, telling in `report` why a load failed.
+    bool mcu_flash_update(std::string hex_path, progress_callback progress,
+                          mcu_load_report& report);
 
     // Bridge flash operations and the bridge update (vxr/).
     std::uint8_t read_bank_status();

@@ -87,12 +87,19 @@ struct device_state {
 
     // ---- bootloader: its working state beside the application flash area ----
     std::uint8_t mcu_flash[mcu_flash_size];  // 0x404000 onward; erased bytes read 0xFF
+    // The page buffer that 'D' fills and 'P' programs: the page its bytes belong to (0: no
+    // page yet), the bytes, and which of them have arrived (1) since the page was started.
+    static constexpr std::uint32_t mcu_page_size = 512;
+    std::uint32_t mcu_page_address;
+    std::uint32_t mcu_page_reserved;
+    std::uint8_t mcu_page_data[mcu_page_size];
+    std::uint8_t mcu_page_arrived[mcu_page_size];
 
     // ---- bridge: its SPI flash ----
     std::uint8_t bridge_flash[bridge_flash_size];  // erased bytes read 0xFF
 };
 
 inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"
-inline constexpr std::uint32_t state_layout_version = 1;
+inline constexpr std::uint32_t state_layout_version = 2;
 
 }  // namespace sim
