@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 // Character helpers shared by the parts of the HEX reader.
@@ -7,8 +9,26 @@ namespace ostrel {
 
 // Space, tab, line feed, vertical tab, form feed or carriage return.
 bool is_hex_blank(char c);
+// The value of each character as a hexadecimal digit, hex_not_digit when it is none.
+inline constexpr std::uint8_t hex_not_digit = 0x10;
+inline constexpr std::array<std::uint8_t, 256> hex_digit_table = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(hex_not_digit);
+    for (int i = 0; i < 10; ++i) {
+        table['0' + i] = static_cast<std::uint8_t>(i);
+    }
+    for (int i = 0; i < 6; ++i) {
+        table['A' + i] = static_cast<std::uint8_t>(10 + i);
+        table['a' + i] = static_cast<std::uint8_t>(10 + i);
+    }
+    return table;
+}();
+
 // 0 to 15 for a hexadecimal digit of either case, -1 for anything else.
-int hex_digit_value(char c);
+inline int hex_digit_value(char c) {
+    const std::uint8_t value = hex_digit_table[static_cast<unsigned char>(c)];
+    return value == hex_not_digit ? -1 : value;
+}
 // `text` without its leading and trailing blanks.
 std::string_view trim_view(std::string_view text);
 
