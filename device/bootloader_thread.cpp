@@ -55,6 +55,15 @@ bool bootloader_thread::connect_app() {
     return app_handle != nullptr;
 }
 
+bool bootloader_thread::wait_for_app() {
+    const std::int64_t start = monotonic_ns();
+    replace_handle(app_handle, open_device(app_product_id));
+    if (app_handle == nullptr) {
+        app_handle = wait_for_device(app_product_id, start);
+    }
+    return app_handle != nullptr;
+}
+
 bool bootloader_thread::connect_bootloader() {
     replace_handle(bootloader_handle, open_device(bootloader_product_id));
     if (bootloader_handle != nullptr) {

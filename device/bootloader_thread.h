@@ -32,6 +32,9 @@ public:
     // Mode handling and version queries (device/).
     bool connect_app();
     bool connect_bootloader();
+    // Waits for the application to come back after this run restarted it: one attempt at
+    // once, then one every 250 ms until more than 15000 ms have passed. Sends nothing.
+    bool wait_for_app();
     // The 64 bytes after the reply code of the application's '*' reply.
     std::optional<std::string> read_app_version(hid_report& report_buffer);
     // All 65 bytes of the buffer after the bootloader's '*' reply.

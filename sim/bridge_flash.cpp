@@ -1,30 +1,228 @@
+// The bridge's flash commands of the application firmware: 'T', 'K', 'A', and 'D' in its
+// sector and block forms. The rules are in sim/bridge_flash.h.
+#include "sim/bridge_flash.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "sim/model.h"
 
 namespace sim {
+namespace {
+
+constexpr std::uint32_t sector_size = 0x1000;
+constexpr std::uint32_t block_size = 0x10000;
+constexpr std::uint32_t trailer_size = 16;
+constexpr std::size_t max_chunk = 32;
+constexpr char erase_word[] = "KQWIPEZON";
+constexpr std::size_t erase_word_size = sizeof erase_word - 1;
+
+// The four banks in the order of their bits in the bank status.
+struct bank {
+    std::uint32_t start;
+    std::uint32_t size;
+};
+constexpr bank banks[4] = {
+    {0x00000, 0x8000}, {0x20000, 0x8000}, {0x08000, 0x18000}, {0x28000, 0x18000}};
+constexpr std::size_t fw_bank0 = 2;
+constexpr std::size_t fw_bank1 = 3;
+
+std::uint32_t trailer_of(const bank& b) {
+    return b.start + b.size - trailer_size;
+}
+
+bool bank_valid(const device_state& state, const bank& b) {
+    const auto usable = [](std::uint8_t byte) { return byte != 0x00 && byte != 0xFF; };
+    const std::uint32_t trailer = trailer_of(b);
+    return usable(state.bridge_flash[trailer]) &&
+           usable(state.bridge_flash[trailer + trailer_size - 1]);
+}
+
+std::uint8_t trailer_bits(const device_state& state) {
+    std::uint8_t bits = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (bank_valid(state, banks[i])) {
+            bits |= static_cast<std::uint8_t>(1u << i);
+        }
+    }
+    return bits;
+}
+
+// The version text of the firmware bank in use, if its version field holds text.
+const char* version_field_text(const device_state& state) {
+    const bank* in_use = bank_valid(state, banks[fw_bank1])   ? &banks[fw_bank1]
+                         : bank_valid(state, banks[fw_bank0]) ? &banks[fw_bank0]
+                                                              : nullptr;
+    if (in_use == nullptr) {
+        return nullptr;
+    }
+    const std::uint8_t* field =
+        state.bridge_flash + trailer_of(*in_use) - bridge_version_field_size;
+    const auto printable = [](std::uint8_t c) { return c >= 0x20 && c < 0x7F; };
+    if (!printable(field[0])) {
+        return nullptr;
+    }
+    bool ended = false;
+    for (std::size_t i = 1; i < bridge_version_field_size; ++i) {
+        if (field[i] == 0x00) {
+            ended = true;
+        } else if (ended || !printable(field[i])) {
+            return nullptr;
+        }
+    }
+    return reinterpret_cast<const char*>(field);
+}
+
+std::uint32_t u32_at(const request_bytes& request, std::size_t at) {
+    return static_cast<std::uint32_t>(request[at]) |
+           static_cast<std::uint32_t>(request[at + 1]) << 8 |
+           static_cast<std::uint32_t>(request[at + 2]) << 16 |
+           static_cast<std::uint32_t>(request[at + 3]) << 24;
+}
+
+// Whether [address, address + length) lies inside the flash.
+bool inside(std::uint32_t address, std::uint64_t length) {
+    return std::uint64_t{address} + length <= bridge_flash_size;
+}
+
+command_outcome reply(std::uint8_t code) {
+    command_outcome outcome;
+    outcome.replies = true;
+    outcome.reply[0] = code;
+    return outcome;
+}
+
+command_outcome checksum(const device_state& state, const request_bytes& request) {
+    const std::uint32_t address = u32_at(request, 2);
+    const std::uint32_t length = u32_at(request, 6);
+    if (!inside(address, length)) {
+        return reply('E');
+    }
+    std::uint32_t sum = 0;
+    for (std::uint32_t i = 0; i < length; ++i) {
+        sum += state.bridge_flash[address + i];
+    }
+    command_outcome outcome = reply('K');
+    outcome.reply[1] = 4;
+    for (std::size_t i = 0; i < 4; ++i) {
+        outcome.reply[2 + i] = static_cast<std::uint8_t>(sum >> (8 * i));
+    }
+    return outcome;
+}
+
+command_outcome write_chunk(device_state& state, const request_bytes& request, bool apply) {
+    const std::size_t count = request[2];
+    const std::uint32_t address = u32_at(request, 3);
+    if (count == 0 || count > max_chunk || !inside(address, count)) {
+        return reply('E');
+    }
+    if (apply) {
+        for (std::size_t i = 0; i < count; ++i) {
+            state.bridge_flash[address + i] &= request[7 + i];
+        }
+        refresh_bridge(state);
+    }
+    return reply('$');
+}
+
+// Sector form: 'D', 0x80, sector number; block form: 'D', block number, 0x00. Both carry
+// the confirmation word in bytes 4 to 12; without it nothing is erased.
+command_outcome erase(device_state& state, const request_bytes& request, bool apply) {
+    const bool sector_form = request[2] == 0x80;
+    const std::uint32_t start = sector_form ? request[3] * sector_size : request[2] * block_size;
+    const std::uint32_t size = sector_form ? sector_size : block_size;
+    const bool word = std::memcmp(&request[4], erase_word, erase_word_size) == 0;
+    if (!word || (!sector_form && request[3] != 0x00) || !inside(start, size)) {
+        return reply('E');
+    }
+    if (apply) {
+        std::memset(state.bridge_flash + start, 0xFF, size);
+        refresh_bridge(state);
+    }
+    return reply('$');
+}
+
+// xorshift32: the same bytes for the same seed everywhere.
+std::uint32_t next_random(std::uint32_t& x) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    return x;
+}
+
+}  // namespace
+
+void refresh_bridge(device_state& state) {
+    state.bank_status = static_cast<std::uint8_t>((state.bank_status & 0xF0) | trailer_bits(state));
+    const char* text = version_field_text(state);
+    std::memcpy(state.bridge_version, text != nullptr ? text : state.bridge_base_version,
+                version_size);
+}
+
+void init_bridge(device_state& state) {
+    std::memcpy(state.bridge_base_version, state.bridge_version, version_size);
+    std::memset(state.bridge_flash, 0xFF, sizeof state.bridge_flash);
+    for (std::size_t i = 0; i < 4; ++i) {
+        if ((state.bank_status & (1u << i)) != 0) {
+            const std::uint32_t trailer = trailer_of(banks[i]);
+            state.bridge_flash[trailer] = trailer_stamp_first;
+            state.bridge_flash[trailer + trailer_size - 1] = trailer_stamp_last;
+        }
+    }
+    refresh_bridge(state);
+}
 
 void load_bridge_flash(device_state& state, std::span<const std::uint8_t> image) {
     std::memset(state.bridge_flash, 0xFF, sizeof state.bridge_flash);
     std::copy_n(image.begin(), std::min<std::size_t>(image.size(), bridge_flash_size),
                 state.bridge_flash);
+    refresh_bridge(state);
 }
 
-// The application firmware's commands that reach the bridge.
-command_outcome bridge_command(device_state& state, const request_bytes& request, bool /*apply*/) {
-    command_outcome outcome;
-    outcome.replies = true;
+command_outcome bridge_command(device_state& state, const request_bytes& request, bool apply) {
     switch (request[1]) {
-        case 'T':
-            outcome.reply[0] = 'T';
+        case 'T': {
+            refresh_bridge(state);
+            command_outcome outcome = reply('T');
             outcome.reply[1] = state.bank_status;
-            break;
+            return outcome;
+        }
+        case 'K':
+            return checksum(state, request);
+        case 'A':
+            return write_chunk(state, request, apply);
+        case 'D':
+            return erase(state, request, apply);
         default:
-            outcome.reply[0] = 'E';  // a command the firmware does not know
-            break;
+            return reply('E');  // a command the firmware does not know
     }
-    return outcome;
+}
+
+std::vector<std::uint8_t> make_fullrom_image(std::uint32_t seed, const std::string& version) {
+    std::vector<std::uint8_t> image(bridge_flash_size);
+    std::uint32_t x = seed == 0 ? 0x9E3779B9 : seed;
+    for (std::uint8_t& byte : image) {
+        byte = static_cast<std::uint8_t>(next_random(x) >> 24);
+    }
+    for (const std::size_t first : {std::size_t{0}, fw_bank0}) {
+        const bank& b = banks[first];
+        const std::uint32_t trailer = trailer_of(b);
+        for (const std::uint32_t at : {trailer, trailer + trailer_size - 1}) {
+            if (image[at] == 0x00 || image[at] == 0xFF) {
+                image[at] = 0x42;
+            }
+        }
+        if (first == fw_bank0 && !version.empty()) {
+            const std::uint32_t field = trailer - bridge_version_field_size;
+            std::fill_n(image.begin() + field, bridge_version_field_size, 0x00);
+            std::copy_n(version.begin(), std::min<std::size_t>(version.size(), version_size),
+                        image.begin() + field);
+        }
+        // The bank 1 copy is the bank 0 copy.
+        const bank& twin = banks[first + 1];
+        std::copy_n(image.begin() + b.start, b.size, image.begin() + twin.start);
+    }
+    return image;
 }
 
 }  // namespace sim

@@ -97,9 +97,12 @@ struct device_state {
 
     // ---- bridge: its SPI flash ----
     std::uint8_t bridge_flash[bridge_flash_size];  // erased bytes read 0xFF
+    // What 'N' answers while the firmware bank in use carries no version text of its own
+    // (sim/bridge_flash.h); the text given at init.
+    char bridge_base_version[version_size];
 };
 
 inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"
-inline constexpr std::uint32_t state_layout_version = 2;
+inline constexpr std::uint32_t state_layout_version = 3;
 
 }  // namespace sim

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "sim/bridge_flash.h"
+
 namespace sim {
 namespace {
 
@@ -156,7 +158,7 @@ void init_state(device_state& state, const device_options& options) {
     copy_text(state.bridge_version, options.bridge_version);
     state.bank_status = options.bank_status;
     std::memset(state.mcu_flash, 0xFF, sizeof state.mcu_flash);
-    std::memset(state.bridge_flash, 0xFF, sizeof state.bridge_flash);
+    init_bridge(state);  // erased, with the trailers of the valid banks stamped
 }
 
 std::uint16_t product_id_of(usb_mode mode) {

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+
+// The bridge's SPI flash as the program addresses it. A Fullrom image has the same layout:
+// byte n of the file is byte n of the flash.
+//
+//   0x00000 config bank 0    (32 KiB)   bank flag 0x01, trailer 0x07FF0..0x07FFF
+//   0x08000 firmware bank 0  (96 KiB)   bank flag 0x04, trailer 0x1FFF0..0x1FFFF
+//   0x20000 config bank 1    (32 KiB)   bank flag 0x02, trailer 0x27FF0..0x27FFF
+//   0x28000 firmware bank 1  (96 KiB)   bank flag 0x08, trailer 0x3FFF0..0x3FFFF
+//   0x40000 esm              (256 KiB)  one copy, no trailer
+namespace ostrel::vxr {
+
+inline constexpr std::uint32_t flash_size = 0x80000;
+inline constexpr std::uint32_t sector_size = 0x1000;  // 4 KiB erase unit
+inline constexpr std::uint32_t block_size = 0x10000;  // 64 KiB erase unit
+inline constexpr std::uint32_t flash_blocks = flash_size / block_size;
+
+// The one-byte sector and block numbers of 'D' reach only this far.
+inline constexpr std::uint32_t sector_address_limit = 0x100 * sector_size;  // 0x100000
+inline constexpr std::uint32_t block_address_limit = 0x100 * block_size;    // 0x1000000
+
+inline constexpr std::uint32_t config_size = 0x8000;
+inline constexpr std::uint32_t fw_size = 0x18000;
+inline constexpr std::uint32_t esm_size = 0x40000;
+
+inline constexpr std::uint32_t config_bank0_start = 0x00000;
+inline constexpr std::uint32_t fw_bank0_start = 0x08000;
+inline constexpr std::uint32_t config_bank1_start = 0x20000;
+inline constexpr std::uint32_t fw_bank1_start = 0x28000;
+inline constexpr std::uint32_t esm_start = 0x40000;
+
+// Bits of the bank status byte ('T'); a set bit means the bank is valid.
+inline constexpr std::uint8_t config_bank0_flag = 0x01;
+inline constexpr std::uint8_t config_bank1_flag = 0x02;
+inline constexpr std::uint8_t fw_bank0_flag = 0x04;
+inline constexpr std::uint8_t fw_bank1_flag = 0x08;
+inline constexpr std::uint8_t config_flags = config_bank0_flag | config_bank1_flag;
+inline constexpr std::uint8_t fw_flags = fw_bank0_flag | fw_bank1_flag;
+
+// The last 16 bytes of a bank. Writing 0x00 over its first and last byte invalidates the
+// bank without erasing it.
+inline constexpr std::uint32_t trailer_size = 16;
+
+// The two firmware banks share a 64 KiB block beyond their first 8 sectors; a config bank
+// is 8 sectors; the esm region is 4 blocks.
+inline constexpr std::uint32_t bank_sectors = 8;
+inline constexpr std::uint32_t fw_block_offset = bank_sectors * sector_size;  // 0x8000
+inline constexpr std::uint32_t esm_blocks = esm_size / block_size;
+
+}  // namespace ostrel::vxr

@@ -1,0 +1,60 @@
+#include "vxr/fullrom.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace ostrel {
+
+std::optional<byte_vector> read_file(std::string path, std::size_t limit) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                               &std::fclose);
+    if (!file) {
+        return std::nullopt;
+    }
+    byte_vector bytes;
+    constexpr std::size_t piece = 64 * 1024;
+    while (bytes.size() <= limit) {
+        const std::size_t want = std::min(piece, limit + 1 - bytes.size());
+        const std::size_t had = bytes.size();
+        bytes.resize(had + want);
+        const std::size_t got = std::fread(bytes.data() + had, 1, want, file.get());
+        bytes.resize(had + got);
+        if (got < want) {
+            break;
+        }
+    }
+    if (std::ferror(file.get())) {
+        return std::nullopt;  // e.g. a directory: it opens but cannot be read
+    }
+    return bytes;
+}
+
+// Eight bytes at a time: the bytes of a word are added pairwise into four 16-bit lanes,
+// which hold the sums of up to 128 words before they could overflow.
+std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last) {
+    constexpr std::uint64_t low_bytes = 0x00FF00FF00FF00FF;
+    constexpr std::size_t words_per_round = 128;  // 128 * 2 * 255 < 65536
+    std::uint32_t sum = 0;
+    std::size_t left = static_cast<std::size_t>(last - first);
+    while (left >= 8) {
+        const std::size_t words = std::min(words_per_round, left / 8);
+        std::uint64_t lanes = 0;
+        for (std::size_t i = 0; i < words; ++i) {
+            std::uint64_t word;
+            std::memcpy(&word, first + i * 8, 8);
+            lanes += (word & low_bytes) + ((word >> 8) & low_bytes);
+        }
+        lanes = (lanes & 0x0000FFFF0000FFFF) + ((lanes >> 16) & 0x0000FFFF0000FFFF);
+        sum += static_cast<std::uint32_t>(lanes) + static_cast<std::uint32_t>(lanes >> 32);
+        first += words * 8;
+        left -= words * 8;
+    }
+    for (; first != last; ++first) {
+        sum += *first;
+    }
+    return sum;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "device/report.h"
+
+// Fullrom files: raw images of the bridge's flash, byte n of the file being byte n of the
+// flash. Only the first 512 KiB are used.
+namespace ostrel {
+
+namespace vxr {
+
+// The bytes an image must have: every region up to the end of the esm region.
+inline constexpr std::size_t fullrom_image_size = 0x80000;
+// Files longer than this are not read whole (a Fullrom image is 512 KiB; anything far
+// beyond is not one) so that no file makes the program hold unbounded memory.
+inline constexpr std::size_t fullrom_file_limit = 16 * 1024 * 1024;
+
+// Whether a file of `length` bytes can be used as an image.
+constexpr bool fullrom_length_ok(std::size_t length) {
+    return length >= fullrom_image_size && length <= fullrom_file_limit;
+}
+
+}  // namespace vxr
+
+// Reads a file whole in binary mode: its bytes in order, an empty vector for an empty file,
+// nothing when it cannot be opened or read. A file longer than `limit` is read only up to
+// limit + 1 bytes, enough to tell that it is too long.
+std::optional<byte_vector> read_file(std::string path, std::size_t limit = vxr::fullrom_file_limit);
+
+// The wrap-around 32-bit sum of the bytes of [first, last), as the device's 'K' gives it
+// for a flash range; 0 for an empty range.
+std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last);
+
+}  // namespace ostrel

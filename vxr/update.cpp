@@ -1,0 +1,152 @@
+// The bridge update: each region that differs from the image is written into the bank the
+// device does not run from, checked, and only then is the other bank invalidated.
+#include "device/bootloader_thread.h"
+#include "vxr/flash_map.h"
+#include "vxr/flash_queries.h"
+#include "vxr/fullrom.h"
+
+namespace ostrel {
+namespace {
+
+bool erase_bank_sectors(bootloader_thread& device, std::uint32_t start) {
+    for (std::uint32_t i = 0; i < vxr::bank_sectors; ++i) {
+        if (!device.erase_flash_sector(start + i * vxr::sector_size)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the image's bytes [source, source + length) at `target` and asks the device for
+// the sum of what it now holds there: the write must have taken, not only been
+// acknowledged, before anything relies on it.
+bool write_checked(bootloader_thread& device, std::uint32_t target, const byte_vector& image,
+                   std::uint32_t source, std::uint32_t length, progress_callback sink) {
+    const byte_vector region(image.begin() + source, image.begin() + source + length);
+    if (!device.write_flash_region(target, region, std::move(sink))) {
+        return false;
+    }
+    const auto device_sum = vxr::query_flash_checksum(device.app_handle, target, length);
+    return device_sum && *device_sum == sum_bytes(region.data(), region.data() + length);
+}
+
+bool contradictory(std::uint8_t status) {
+    return (status & vxr::config_flags) == vxr::config_flags ||
+           (status & vxr::fw_flags) == vxr::fw_flags;
+}
+
+}  // namespace
+
+bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_callback progress) {
+    if (app_handle == nullptr) {
+        return false;
+    }
+    vxr_update_plan plan = check_vxr_update(fullrom_path);
+    const auto image = read_file(fullrom_path);
+    if (!image || !vxr::fullrom_length_ok(image->size())) {
+        return false;  // refused before anything is erased; nothing read past its end
+    }
+    // A status that did not come is not "no bank valid": taking it for 0 would erase the
+    // bank the bridge runs from.
+    const auto status_read = vxr::query_bank_status(app_handle);
+    if (!status_read) {
+        return false;
+    }
+    std::uint8_t status = *status_read;
+    if (contradictory(status)) {
+        // Both banks of a pair claim to be valid and there is no telling which is good:
+        // both pairs are erased and written afresh into bank 0. The erases are not checked;
+        // the stages' own erases follow.
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            erase_flash_block(i * vxr::block_size);
+        }
+        plan.config = true;
+        plan.fw = true;
+        status = 0;
+    }
+
+    const std::uint32_t total_bytes = (plan.config ? vxr::config_size : 0) +
+                                      (plan.fw ? vxr::fw_size : 0) + (plan.esm ? vxr::esm_size : 0);
+    const double total = static_cast<double>(total_bytes);
+    const bool config = plan.config;
+    const bool fw = plan.fw;
+
+    if (plan.config) {
+        if (app_handle == nullptr) {
+            return false;
+        }
+        const bool bank0_valid = (status & vxr::config_bank0_flag) != 0;
+        const std::uint32_t target =
+            bank0_valid ? vxr::config_bank1_start : vxr::config_bank0_start;
+        const std::uint32_t other = bank0_valid ? vxr::config_bank0_start : vxr::config_bank1_start;
+        const auto mapping = [total, progress](double p) {
+            if (progress) {
+                progress(p * 32768.0 / total);
+            }
+        };
+        if (!erase_bank_sectors(*this, target) ||
+            !write_checked(*this, target, *image, vxr::config_bank0_start, vxr::config_size,
+                           mapping) ||
+            app_handle == nullptr) {
+            return false;
+        }
+        const std::uint32_t trailer = other + vxr::config_size - vxr::trailer_size;
+        if (!write_flash_chunk(trailer, {0x00}) ||
+            !write_flash_chunk(trailer + vxr::trailer_size - 1, {0x00})) {
+            return false;
+        }
+    }
+
+    if (plan.fw) {
+        if (app_handle == nullptr) {
+            return false;
+        }
+        const bool bank0_valid = (status & vxr::fw_bank0_flag) != 0;
+        const std::uint32_t target = bank0_valid ? vxr::fw_bank1_start : vxr::fw_bank0_start;
+        const std::uint32_t other_flag = bank0_valid ? vxr::fw_bank0_flag : vxr::fw_bank1_flag;
+        const auto mapping = [total, config, progress](double p) {
+            double x = p * 98304.0;
+            if (config) {
+                x = x + 32768.0;
+            }
+            if (progress) {
+                progress(x / total);
+            }
+        };
+        if (!erase_bank_sectors(*this, target) ||
+            !erase_flash_block(target + vxr::fw_block_offset) ||
+            !write_checked(*this, target, *image, vxr::fw_bank0_start, vxr::fw_size, mapping) ||
+            !invalidate_bank(other_flag)) {
+            return false;
+        }
+    }
+
+    if (plan.esm) {
+        if (app_handle == nullptr) {
+            return false;
+        }
+        for (std::uint32_t i = 0; i < vxr::esm_blocks; ++i) {
+            if (!erase_flash_block(vxr::esm_start + i * vxr::block_size)) {
+                return false;
+            }
+        }
+        const auto mapping = [total, config, fw, progress](double p) {
+            double x = p * 262144.0;
+            if (config) {
+                x = x + 32768.0;
+            }
+            if (fw) {
+                x = x + 98304.0;
+            }
+            if (progress) {
+                progress(x / total);
+            }
+        };
+        if (!write_checked(*this, vxr::esm_start, *image, vxr::esm_start, vxr::esm_size, mapping)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace ostrel
