@@ -34,15 +34,6 @@ TEST(BootloaderFrames, WorkedFramesCarryTheirCrcBytes) {
                  {0x00, 0x44, 0x04, 0x00, 0x40, 0x40, 0x00, 0x01, 0x02, 0x03, 0x04, 0xD2});
 }
 
-TEST(BootloaderFrames, FullDataChunkPutsItsCrcAtByte39) {
-    const byte_vector data(32, 0xA5);
-    const byte_vector frame = build_data_frame(32, 0x47FFE0, data);
-    ASSERT_EQ(frame.size(), 65u);
-    EXPECT_EQ(frame[2], 32);
-    EXPECT_EQ(frame[39], crc8({frame.data() + 1, 38}));
-    EXPECT_EQ(frame[40], 0x00);
-}
-
 TEST(BootloaderFrames, FallbackEraseIsAFillOfAWithReportNumberZero) {
     const byte_vector frame = build_fallback_erase_frame();
     ASSERT_EQ(frame.size(), 65u);

@@ -133,15 +133,6 @@ TEST_F(BootloaderModel, FallbackEraseClearsTheAreaOnlyWithItsFill) {
     EXPECT_TRUE(all(0x404000, 0x480000, 0xFF));
 }
 
-TEST_F(BootloaderModel, AcknowledgedWithoutApplyingChangesNothing) {
-    chunk(0x404000, byte_vector(32, 0x11));
-    EXPECT_EQ(send(build_program_frame(0x404000), false), 0x00);
-    EXPECT_TRUE(all(0x404000, 0x404200, 0xFF));
-    std::memset(state->mcu_flash, 0x00, sim::mcu_flash_size);
-    EXPECT_EQ(send(build_fallback_erase_frame(), false), 0x00);
-    EXPECT_TRUE(all(0x404000, 0x480000, 0x00));
-}
-
 TEST_F(BootloaderModel, RequestWithAReportNumberGoesAstray) {
     byte_vector frame = build_fallback_erase_frame();
     frame[0] = 0x41;
