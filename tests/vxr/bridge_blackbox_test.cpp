@@ -75,16 +75,6 @@ TEST_F(BridgeBlackbox, BlankDeviceGetsEveryRegionThenNeedsNothing) {
                               "\nlength of file: 524288 bytes\nNo update to VXR firmware needed\n");
 }
 
-TEST_F(BridgeBlackbox, DefaultDeviceIsUpdatedIntoBank1) {
-    init();
-    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 5"));
-    const auto result = run_program(device, {"-u", path});
-    EXPECT_EQ(result.status, 0);
-    const image flash = dump();
-    EXPECT_TRUE(std::equal(fresh.begin(), fresh.begin() + 0x20000, flash.begin() + 0x20000));
-    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 10"));
-}
-
 TEST_F(BridgeBlackbox, ConfirmedEraseLeavesTheFlashErased) {
     write_file(dir.file("flash.bin"), fresh);
     init({"--bridge-flash", dir.file("flash.bin")});
@@ -109,20 +99,6 @@ TEST_F(BridgeBlackbox, ShortFileErasesNothing) {
               "VXR firmware update failed.\n");
     EXPECT_EQ(dump(), fresh);
     EXPECT_THAT(show(), HasSubstr("\"total\": 0"));
-}
-
-TEST_F(BridgeBlackbox, FaultMidUpdateIsReportedAndASecondRunFinishes) {
-    init();
-    ASSERT_EQ(ostrel::testing::sim({"fault", device, "acknowrite:app/A@500"}).status, 0);
-    const auto first = run_program(device, {"-u", path});
-    EXPECT_EQ(first.status, 1);
-    EXPECT_EQ(first.err, "VXR firmware update failed.\n");
-    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 7"));  // old config bank 0 kept
-    const auto second = run_program(device, {"-u", path});
-    EXPECT_EQ(second.status, 0);
-    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 5"));  // through the recovery into bank 0
-    const image flash = dump();
-    EXPECT_TRUE(std::equal(fresh.begin(), fresh.begin() + 0x20000, flash.begin()));
 }
 
 // -f restarts the application, which takes the re-enumeration time (500 ms) to come back;
