@@ -48,7 +48,7 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
             return *end;
         }
     } else if (!run.action_taken) {
-        run.say(help_lines[1]);
+        run.say(usage_line);
     }
     return run.failed() ? 1 : 0;
 }

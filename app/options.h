@@ -17,11 +17,14 @@ struct option_hit {
 // order of the arguments does not decide the order of the tasks.
 option_hit find_option(std::span<const std::string> args, const std::string& text);
 
+inline constexpr const char* usage_line =
+    "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
+    "filename.fullrom]";
+
 // The help text, line by line; the second line alone is the usage line.
 inline constexpr const char* help_lines[] = {
     "ostrel_firmware_update",
-    "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
-    "filename.fullrom]",
+    usage_line,
     "",
     "Options:",
     "\t-h\tShow this help information and exit",

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds, and runs the program against a fresh virtual Ostrel.
+# Sets up the machine, builds, and runs the program's main job against a fresh virtual
+# Ostrel: the three version queries, a microcontroller load and a bridge update.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,14 +9,36 @@ cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" >/dev/null
 sim="$build/ostrel_sim"
 program="$build/ostrel_firmware_update"
-device=$(mktemp -d)
-trap 'rm -rf "$device"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+device="$work/device"
 
-echo "== a virtual Ostrel in $device"
-"$sim" init "$device" --app-version "OSTREL-APP 1.0.0" --bridge-version "VXR7200 FW 1.0"
-echo "== ostrel_firmware_update -v -r -b   (-b switches the device to its bootloader)"
-"$sim" run "$device" -- "$program" -v -r -b | tr -d '\000'
-echo "== the device afterwards"
+step() { printf '\n== %s\n' "$*"; }
+run() { "$sim" run "$device" -- "$program" "$@" | tr -d '\000'; }
+
+step "a virtual Ostrel in $device"
+"$sim" init "$device" --reenumeration-ms 200
 "$sim" show "$device"
-echo "== the requests it received"
-"$sim" log "$device"
+
+step "ostrel_firmware_update -v -r -b   (-b leaves the device in its bootloader)"
+run -v -r -b
+
+step "a firmware image for the microcontroller (0x7C000 bytes at 0x404000) and a Fullrom image"
+"$sim" hex "$work/firmware.hex" --size 0x7C000
+"$sim" fullrom "$work/bridge.fullrom" --bridge-version "VXR7200 FW 2.0"
+ls -l "$work/firmware.hex" "$work/bridge.fullrom"
+
+step "ostrel_firmware_update -f firmware.hex -u bridge.fullrom   (progress lines shortened)"
+run -f "$work/firmware.hex" -u "$work/bridge.fullrom" | awk '
+  /^Firmware progress/ { if (f++ % 100) next }
+  /^VXR firmware progress/ { if (v++ % 10) next }
+  { print }'
+
+step "the bridge reports its new firmware; a second update finds nothing to do"
+run -r -u "$work/bridge.fullrom"
+
+step "the flash of both parts, as the device holds it"
+"$sim" dump "$device" --mcu "$work/mcu.bin"
+objcopy -I ihex -O binary "$work/firmware.hex" "$work/expected.bin"
+cmp "$work/mcu.bin" "$work/expected.bin" && echo "microcontroller flash matches firmware.hex"
+"$sim" show "$device"

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/bridge_flash.h"
 #include "sim/model.h"
 #include "sim/request_log.h"
 #include "sim/state_file.h"
@@ -31,6 +32,8 @@ constexpr const char* usage_text =
     "       ostrel_sim show DIR\n"
     "       ostrel_sim log DIR\n"
     "       ostrel_sim dump DIR --mcu FILE | --bridge FILE\n"
+    "       ostrel_sim fullrom FILE [--bridge-version TEXT] [--seed N]\n"
+    "       ostrel_sim hex FILE [--size N] [--seed N]\n"
     "       ostrel_sim fault DIR RULE...   (or: fault DIR clear, fault DIR list)\n"
     "       ostrel_sim plug DIR [--mode application|bootloader]\n"
     "       ostrel_sim unplug DIR\n";
@@ -90,8 +93,7 @@ bool read_image(const std::string& path, std::size_t size, std::vector<std::uint
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
     std::fclose(file);
     if (bytes.size() > size) {
-        std::cerr << "ostrel_sim: " << path << " is larger than the flash (" << size
-                  << " bytes)\n";
+        std::cerr << "ostrel_sim: " << path << " is larger than the flash (" << size << " bytes)\n";
         return false;
     }
     return true;
@@ -202,7 +204,8 @@ std::string find_library_dir() {
     exe[n] = '\0';
     std::string base(exe);
     base.erase(base.rfind('/'));
-    for (const std::string& candidate : {base + "/ostrel_sim_hidapi", base + "/../lib/ostrel_sim"}) {
+    for (const std::string& candidate :
+         {base + "/ostrel_sim_hidapi", base + "/../lib/ostrel_sim"}) {
         if (access((candidate + "/libhidapi-hidraw.so.0").c_str(), R_OK) == 0) {
             return candidate;
         }
@@ -384,6 +387,108 @@ int cmd_plug(const std::string& dir, const std::vector<std::string>& args, bool 
     return 0;
 }
 
+bool write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+    std::FILE* out = std::fopen(path.c_str(), "wb");
+    const bool written =
+        out != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    if (out != nullptr && std::fclose(out) != 0) {
+        return false;
+    }
+    if (!written) {
+        std::cerr << "ostrel_sim: cannot write " << path << ": " << std::strerror(errno) << "\n";
+    }
+    return written;
+}
+
+// Options of the image generators: --seed N, --size N, --bridge-version TEXT.
+struct generator_options {
+    std::uint32_t seed = 1;
+    std::size_t size = mcu_flash_size;
+    std::string version = "VXR7200 FW 2.0";
+};
+
+bool parse_generator_options(const std::vector<std::string>& args, bool hex,
+                             generator_options& options, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); i += 2) {
+        if (i + 1 >= args.size()) {
+            error = "missing value after " + args[i];
+            return false;
+        }
+        unsigned long number = 0;
+        if (args[i] == "--seed" && parse_unsigned(args[i + 1], 0xFFFFFFFF, number)) {
+            options.seed = static_cast<std::uint32_t>(number);
+        } else if (hex && args[i] == "--size" && parse_unsigned(args[i + 1], 0x100000, number)) {
+            options.size = number;
+        } else if (!hex && args[i] == "--bridge-version") {
+            options.version = args[i + 1];
+        } else {
+            error = "bad option " + args[i] + " " + args[i + 1];
+            return false;
+        }
+    }
+    return true;
+}
+
+// A Fullrom image whose bank copies are valid and alike, with a version text in its
+// firmware banks that 'N' shows once the image is in the bridge.
+int cmd_fullrom(const std::string& path, const std::vector<std::string>& args) {
+    generator_options options;
+    std::string error;
+    if (!parse_generator_options(args, false, options, error)) {
+        return usage_error(error);
+    }
+    return write_bytes(path, make_fullrom_image(options.seed, options.version)) ? 0 : 1;
+}
+
+// An Intel HEX file of `size` pseudo-random bytes for the application area, 32 bytes a
+// record, with an extended linear address record wherever the upper address changes.
+int cmd_hex(const std::string& path, const std::vector<std::string>& args) {
+    generator_options options;
+    std::string error;
+    if (!parse_generator_options(args, true, options, error)) {
+        return usage_error(error);
+    }
+    std::uint32_t x = options.seed == 0 ? 0x9E3779B9 : options.seed;
+    std::string text;
+    auto record = [&text](std::uint8_t type, std::uint16_t offset, const std::uint8_t* data,
+                          std::size_t count) {
+        char field[16];
+        std::uint8_t sum =
+            static_cast<std::uint8_t>(count + (offset >> 8) + (offset & 0xFF) + type);
+        std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(count), offset,
+                      type);
+        text += field;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::snprintf(field, sizeof field, "%02X", data[i]);
+            text += field;
+            sum = static_cast<std::uint8_t>(sum + data[i]);
+        }
+        std::snprintf(field, sizeof field, "%02X\n", static_cast<std::uint8_t>(-sum) & 0xFF);
+        text += field;
+    };
+    std::uint32_t upper = 0xFFFFFFFF;
+    for (std::size_t done = 0; done < options.size; done += 32) {
+        const std::uint32_t address = mcu_flash_base + static_cast<std::uint32_t>(done);
+        if (address >> 16 != upper) {
+            upper = address >> 16;
+            const std::uint8_t data[2] = {static_cast<std::uint8_t>(upper >> 8),
+                                          static_cast<std::uint8_t>(upper)};
+            record(0x04, 0, data, 2);
+        }
+        std::uint8_t data[32];
+        const std::size_t count = std::min<std::size_t>(32, options.size - done);
+        for (std::size_t i = 0; i < count; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            data[i] = static_cast<std::uint8_t>(x >> 24);
+        }
+        record(0x00, static_cast<std::uint16_t>(address & 0xFFFF), data, count);
+    }
+    record(0x01, 0, nullptr, 0);
+    return write_bytes(path, std::vector<std::uint8_t>(text.begin(), text.end())) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -405,6 +510,12 @@ int main(int argc, char** argv) {
     }
     if (command == "log" && rest.empty()) {
         return cmd_log(dir);
+    }
+    if (command == "fullrom") {
+        return cmd_fullrom(dir, rest);
+    }
+    if (command == "hex") {
+        return cmd_hex(dir, rest);
     }
     if (command == "dump") {
         return cmd_dump(dir, rest);

@@ -134,4 +134,19 @@ TEST_F(Blackbox, SimulatorRejectsBadCommandLinesWithUsage) {
     EXPECT_THAT(missing.err, HasSubstr("no virtual device"));
 }
 
+TEST_F(Blackbox, SimulatorGeneratesImagesOtherToolsRead) {
+    ASSERT_EQ(sim({"hex", dir.file("fw.hex"), "--size", "1000", "--seed", "3"}).status, 0);
+    const auto objcopy = run_process(
+        {"objcopy", "-I", "ihex", "-O", "binary", dir.file("fw.hex"), dir.file("fw.bin")});
+    if (objcopy.status == 127) {
+        GTEST_SKIP() << "objcopy is not installed";
+    }
+    ASSERT_EQ(objcopy.status, 0) << objcopy.err;
+    EXPECT_EQ(read_bytes(dir.file("fw.bin")).size(), 1000u);
+
+    ASSERT_EQ(sim({"fullrom", dir.file("a.fullrom"), "--bridge-version", "X 1"}).status, 0);
+    EXPECT_EQ(read_bytes(dir.file("a.fullrom")).size(), 0x80000u);
+    EXPECT_EQ(sim({"hex", dir.file("x.hex"), "--size", "lots"}).status, 2);
+}
+
 }  // namespace
