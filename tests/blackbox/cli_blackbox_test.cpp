@@ -77,33 +77,6 @@ TEST_F(Blackbox, ThreeVersionLinesWithTheirNulPadding) {
               "4 bootloader output *\n");
 }
 
-TEST_F(Blackbox, NoDeviceEveryTaskSaysSoAndTheRunFails) {
-    init({"--mode", "absent"});
-    const auto result = run_program(dir.path(), {"-v", "-r", "-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "could not connect to ostrel\ncould not connect to ostrel\n"
-              "could not connect to bootloader\n");
-}
-
-TEST_F(Blackbox, ApplicationQueriesDoNotFindADeviceInItsBootloader) {
-    init({"--mode", "bootloader"});
-    const auto result = run_program(dir.path(), {"-v", "-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "could not connect to ostrel\n");
-    EXPECT_EQ(result.out, "bootloader version: " + padded("BL 0.9", 65) + "\n");
-}
-
-TEST_F(Blackbox, RefusedQueryIsAFailure) {
-    init();
-    ASSERT_EQ(sim({"fault", dir.path(), "noreply:app/N"}).status, 0);
-    const auto result = run_program(dir.path(), {"-r", "-v"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "could not read VXR7200 firmware version\n");
-    EXPECT_THAT(result.out, HasSubstr("application version: APP 2.1"));
-}
-
 TEST_F(Blackbox, StateSurvivesTheProgramBeingKilled) {
     init();
     ASSERT_EQ(sim({"fault", dir.path(), "noreturn"}).status, 0);

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "device/bootloader_thread.h"
 #include "sim/inprocess_device.h"
 
@@ -12,152 +10,90 @@ using ostrel::hid_report;
 using sim::inprocess_device;
 using sim::usb_mode;
 
-constexpr std::int64_t ms = 1'000'000;
+constexpr double ms = 1e6;
 
-sim::device_options with_versions(const std::string& app, const std::string& boot,
-                                  const std::string& bridge) {
-    sim::device_options options;
-    options.app_version = app;
-    options.bootloader_version = boot;
-    options.bridge_version = bridge;
-    return options;
-}
+// A device with the given versions, connected in `mode`, and a buffer for the queries.
+struct connected {
+    explicit connected(usb_mode mode, std::initializer_list<const char*> faults = {}) {
+        sim::device_options options;
+        options.mode = mode;
+        options.app_version = "1.2.3";
+        options.bootloader_version = "BL-7";
+        options.bridge_version = "VXR 9";
+        dev = &inprocess_device::reset(options);
+        for (const char* rule : faults) {
+            dev->arm(rule);
+        }
+        EXPECT_TRUE(mode == usb_mode::application ? device.connect_app()
+                                                  : device.connect_bootloader());
+        start = dev->now_ns();
+    }
+    double waited_ms() const { return static_cast<double>(dev->now_ns() - start) / ms; }
 
-TEST(AppVersion, ShortTextComesBackAs64BytesWithItsNuls) {
-    inprocess_device::reset(with_versions("1.2.3", "b", "r"));
+    inprocess_device* dev;
     bootloader_thread device;
     hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto version = device.read_app_version(buffer);
-    ASSERT_TRUE(version);
-    EXPECT_EQ(*version, std::string("1.2.3") + std::string(59, '\0'));
+    std::int64_t start;
+};
+
+std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
 }
 
-TEST(AppVersion, StrayReportsAheadOfTheReplyAreSkipped) {
-    auto& dev = inprocess_device::reset(with_versions("APP", "b", "r"));
-    dev.arm("stray:app/*=2");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto version = device.read_app_version(buffer);
-    ASSERT_TRUE(version);
-    EXPECT_EQ(version->substr(0, 4), std::string("APP\0", 4));
+TEST(VersionQuery, ApplicationTextComesBackAs64BytesPastStrayReports) {
+    connected c(usb_mode::application, {"stray:app/*=2"});
+    EXPECT_EQ(c.device.read_app_version(c.buffer), padded("1.2.3", 64));
 }
 
-TEST(AppVersion, NoReplyWithin10msFailsWithoutRetry) {
-    auto& dev = inprocess_device::reset();
-    dev.arm("noreply:app/*");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto start = dev.now_ns();
-    EXPECT_FALSE(device.read_app_version(buffer));
-    EXPECT_EQ(dev.requests.size(), 1u);
-    EXPECT_LE(dev.now_ns() - start, 11 * ms);
+TEST(VersionQuery, BridgeTextComesBackAs64BytesPastStrayReports) {
+    connected c(usb_mode::application, {"stray:app/N=3"});
+    EXPECT_EQ(c.device.read_bridge_version(c.buffer), padded("VXR 9", 64));
 }
 
-TEST(AppVersion, EndlessStreamOfUnrelatedReportsEndsAtTheDeadline) {
-    auto& dev = inprocess_device::reset();
-    dev.arm("noreply:app/*");
-    dev.arm("stream");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto start = dev.now_ns();
-    EXPECT_FALSE(device.read_app_version(buffer));
-    const double waited = static_cast<double>(dev.now_ns() - start) / ms;
-    EXPECT_GT(waited, 2000.0);
-    EXPECT_LT(waited, 2015.0);
-}
-
-TEST(AppVersion, FailsWithoutSendingWhenNoHandleIsOpen) {
-    auto& dev = inprocess_device::reset();
-    bootloader_thread device;
-    hid_report buffer{};
-    EXPECT_FALSE(device.read_app_version(buffer));
-    EXPECT_TRUE(dev.requests.empty());
-}
-
-TEST(BootloaderVersion, TakesTheFirstReportWholeWhateverItsFirstByte) {
-    sim::device_options options = with_versions("a", "BL-7", "r");
-    options.mode = usb_mode::bootloader;
-    auto& dev = inprocess_device::reset(options);
-    bootloader_thread device;
-    hid_report buffer{};
-    buffer.fill(0xAB);  // what an earlier reply left: bytes 2 to 64 go out as they stand
-    ASSERT_TRUE(device.connect_bootloader());
-    const auto version = device.read_bootloader_version(buffer);
+TEST(VersionQuery, BootloaderTakesTheFirstReportWholeWhateverItsFirstByte) {
+    connected c(usb_mode::bootloader, {"stray:boot/*=1"});
+    c.buffer.fill(0xAB);  // what an earlier reply left: bytes 2 to 64 go out as they stand
+    const auto version = c.device.read_bootloader_version(c.buffer);
     ASSERT_TRUE(version);
     ASSERT_EQ(version->size(), 65u);
-    EXPECT_EQ(version->substr(0, 5), std::string("BL-7\0", 5));
-    // The input report fills bytes 0 to 63; byte 64 keeps what was in the buffer.
-    EXPECT_EQ(static_cast<std::uint8_t>((*version)[64]), 0xAB);
-    ASSERT_EQ(dev.requests.size(), 1u);
-    EXPECT_EQ(dev.requests[0].via, sim::channel::output);
-    EXPECT_EQ(dev.requests[0].bytes[0], 0x00);
-    EXPECT_EQ(dev.requests[0].bytes[1], '*');
-    EXPECT_EQ(dev.requests[0].bytes[2], 0xAB);
-}
-
-TEST(BootloaderVersion, AReportOfAnotherKindIsTakenAsTheVersion) {
-    sim::device_options options;
-    options.mode = usb_mode::bootloader;
-    auto& dev = inprocess_device::reset(options);
-    dev.arm("stray:boot/*=1");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_bootloader());
-    const auto version = device.read_bootloader_version(buffer);
-    ASSERT_TRUE(version);
     EXPECT_EQ(version->substr(0, 6), "?stray");
+    // The 64-byte input report fills bytes 0 to 63; byte 64 keeps what was there.
+    EXPECT_EQ(static_cast<std::uint8_t>(version->back()), 0xAB);
+    const auto& request = c.dev->requests.back();
+    EXPECT_EQ(request.via, sim::channel::output);
+    EXPECT_EQ(request.bytes[1], '*');
+    EXPECT_EQ(request.bytes[2], 0xAB);
 }
 
-TEST(BridgeVersion, ReadsTheNReplyAfterUnrelatedReports) {
-    auto& dev = inprocess_device::reset(with_versions("a", "b", "VXR 9"));
-    dev.arm("stray:app/N=3");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto version = device.read_bridge_version(buffer);
-    ASSERT_TRUE(version);
-    EXPECT_EQ(*version, std::string("VXR 9") + std::string(59, '\0'));
+TEST(VersionQuery, BootloaderReplyWithoutReportIdIsReadAsText) {
+    connected c(usb_mode::bootloader);
+    EXPECT_EQ(c.device.read_bootloader_version(c.buffer), padded("BL-7", 65));
 }
 
-TEST(BridgeVersion, AnEarlierReplyLeftInTheBufferDoesNotCount) {
-    auto& dev = inprocess_device::reset();
-    dev.arm("noreply:app/N");
-    bootloader_thread device;
-    hid_report buffer{};
-    buffer[0] = 'N';
-    ASSERT_TRUE(device.connect_app());
-    const auto start = dev.now_ns();
-    EXPECT_FALSE(device.read_bridge_version(buffer));
-    const double waited = static_cast<double>(dev.now_ns() - start) / ms;
-    EXPECT_GE(waited, 1000.0);
-    EXPECT_LT(waited, 1002.0);
+TEST(VersionQuery, MissingApplicationReplyFailsAfterOne10msRead) {
+    connected c(usb_mode::application, {"noreply:app/*"});
+    EXPECT_FALSE(c.device.read_app_version(c.buffer));
+    EXPECT_LE(c.waited_ms(), 11.0);
+    EXPECT_EQ(c.dev->requests.size(), 1u);
 }
 
-TEST(BridgeVersion, EndlessStreamEndsAtTheDeadline) {
-    auto& dev = inprocess_device::reset();
-    dev.arm("noreply:app/N");
-    dev.arm("stream");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    const auto start = dev.now_ns();
-    EXPECT_FALSE(device.read_bridge_version(buffer));
-    const double waited = static_cast<double>(dev.now_ns() - start) / ms;
-    EXPECT_GT(waited, 2000.0);
-    EXPECT_LT(waited, 2015.0);
+TEST(VersionQuery, EarlierReplyLeftInTheBufferIsNotTakenForTheAnswer) {
+    connected c(usb_mode::application, {"noreply:app/N"});
+    c.buffer[0] = 'N';
+    EXPECT_FALSE(c.device.read_bridge_version(c.buffer));
+    EXPECT_GE(c.waited_ms(), 1000.0);
+    EXPECT_LT(c.waited_ms(), 1002.0);
 }
 
-TEST(BridgeVersion, DeviceGoneMidQueryFails) {
-    auto& dev = inprocess_device::reset();
-    dev.arm("unplug=1");
-    bootloader_thread device;
-    hid_report buffer{};
-    ASSERT_TRUE(device.connect_app());
-    EXPECT_FALSE(device.read_bridge_version(buffer));
+// A device that streams unrelated reports must not hold a query forever.
+TEST(VersionQuery, EndlessStreamEndsEachQueryAtItsDeadline) {
+    for (const bool bridge : {false, true}) {
+        connected c(usb_mode::application, {"noreply", "stream"});
+        EXPECT_FALSE(bridge ? c.device.read_bridge_version(c.buffer)
+                            : c.device.read_app_version(c.buffer));
+        EXPECT_GT(c.waited_ms(), 2000.0);
+        EXPECT_LT(c.waited_ms(), 2015.0);
+    }
 }
 
 }  // namespace
