@@ -1,8 +1,11 @@
 #include "app/tasks.h"
+#include "device/presence.h"
 
 namespace ostrel {
 
-void run_context::say(std::string_view line) { out_ << line << std::endl; }
+void run_context::say(std::string_view line) {
+    out_ << line << std::endl;
+}
 
 void run_context::say_bytes(std::string_view text, std::string_view bytes) {
     out_ << text;
@@ -13,6 +16,16 @@ void run_context::say_bytes(std::string_view text, std::string_view bytes) {
 void run_context::fail(std::string_view line) {
     err_ << line << std::endl;
     failed_ = true;
+}
+
+void run_context::fail_to_connect(std::string_view line,
+                                  std::initializer_list<unsigned short> tried) {
+    fail(line);
+    if (device_listed(tried)) {
+        err_ << "The Ostrel is connected but cannot be opened: check the access rights to its "
+                "hidraw device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))"
+             << std::endl;
+    }
 }
 
 int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {

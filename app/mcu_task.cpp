@@ -59,7 +59,8 @@ task_result firmware_task(run_context& run, const option_hit& option) {
         return std::nullopt;
     }
     if (!run.device.connect_bootloader()) {
-        run.fail("Could not connect to bootloader. Firmware load aborted.");
+        run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
+                            {bootloader_product_id, app_product_id});
         return 1;
     }
     const std::string& path = *option.value;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -13,7 +14,7 @@ namespace ostrel {
 
 // What one run of the program keeps from start to end.
 class run_context {
-public:
+  public:
     run_context(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
 
     bootloader_thread device;
@@ -29,11 +30,14 @@ public:
     void say_bytes(std::string_view text, std::string_view bytes);
     // A whole line on standard error. The run then ends with status 1 however it goes on.
     void fail(std::string_view line);
+    // A failed connection: `line`, and when the system lists the device under one of the
+    // product ids that could not be opened, one more line that points to its access rights.
+    void fail_to_connect(std::string_view line, std::initializer_list<unsigned short> tried);
 
     bool failed() const { return failed_; }
     std::ostream& out() { return out_; }
 
-private:
+  private:
     std::ostream& out_;
     std::ostream& err_;
     bool failed_ = false;

@@ -5,7 +5,7 @@ namespace ostrel {
 void application_version_task(run_context& run) {
     run.action_taken = true;
     if (!run.device.connect_app()) {
-        run.fail("could not connect to ostrel");
+        run.fail_to_connect("could not connect to ostrel", {app_product_id});
         return;
     }
     const auto version = run.device.read_app_version(run.report_buffer);
@@ -19,7 +19,7 @@ void application_version_task(run_context& run) {
 void bridge_version_task(run_context& run) {
     run.action_taken = true;
     if (!run.device.connect_app()) {
-        run.fail("could not connect to ostrel");
+        run.fail_to_connect("could not connect to ostrel", {app_product_id});
         return;
     }
     const auto version = run.device.read_bridge_version(run.report_buffer);
@@ -33,7 +33,8 @@ void bridge_version_task(run_context& run) {
 void bootloader_version_task(run_context& run) {
     run.action_taken = true;
     if (!run.device.connect_bootloader()) {
-        run.fail("could not connect to bootloader");
+        run.fail_to_connect("could not connect to bootloader",
+                            {bootloader_product_id, app_product_id});
         return;
     }
     const auto version = run.device.read_bootloader_version(run.report_buffer);

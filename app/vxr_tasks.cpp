@@ -50,7 +50,7 @@ task_result erase_task(run_context& run, const option_hit& option) {
     }
     run.say("Deleting VXR7200 firmware");
     if (!run.device.connect_app()) {
-        run.fail("Could not connect to Ostrel");
+        run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
         return 1;
     }
     for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
@@ -90,7 +90,7 @@ task_result update_task(run_context& run, const option_hit& option) {
     const bool reached =
         run.application_restarting ? run.device.wait_for_app() : run.device.connect_app();
     if (!reached) {
-        run.fail("Could not connect to Ostrel");
+        run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
         return std::nullopt;
     }
     const vxr_update_plan plan = run.device.check_vxr_update(path);

@@ -3,7 +3,7 @@
 # with sudo available).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libhidapi-dev libgtest-dev libgmock-dev
-          binutils)
+          binutils mandoc dpkg-dev file)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -205,7 +205,7 @@ std::string find_library_dir() {
     std::string base(exe);
     base.erase(base.rfind('/'));
     for (const std::string& candidate :
-         {base + "/ostrel_sim_hidapi", base + "/../lib/ostrel_sim"}) {
+         {base + "/ostrel_sim_hidapi", std::string(OSTREL_SIM_INSTALLED_LIBDIR)}) {
         if (access((candidate + "/libhidapi-hidraw.so.0").c_str(), R_OK) == 0) {
             return candidate;
         }

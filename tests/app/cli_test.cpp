@@ -124,6 +124,25 @@ TEST(Cli, FailedQueriesLetLaterTasksRunButTheRunFails) {
     EXPECT_EQ(result.out, "VXR7200 firmware version: " + padded("R1", 64) + "\n");
 }
 
+const std::string access_hint =
+    "The Ostrel is connected but cannot be opened: check the access rights to its hidraw "
+    "device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))\n";
+
+TEST(Cli, DeviceListedButNotOpenablePointsToItsAccessRights) {
+    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
+    dev.arm("denied");
+    const auto result = run({"-v", "-b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "could not connect to ostrel\n" + access_hint +
+                              "could not connect to bootloader\n" + access_hint);
+    EXPECT_TRUE(dev.requests.empty());
+}
+
+TEST(Cli, DeviceInTheOtherModeIsNotAnAccessProblem) {
+    inprocess_device::reset(in_mode(usb_mode::bootloader));
+    EXPECT_EQ(run({"-v"}).err, "could not connect to ostrel\n");
+}
+
 TEST(Cli, BootloaderThatNeverAppearsIsReportedAfterTheWait) {
     auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
     dev.arm("noreturn");

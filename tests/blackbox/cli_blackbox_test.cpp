@@ -77,6 +77,17 @@ TEST_F(Blackbox, ThreeVersionLinesWithTheirNulPadding) {
               "4 bootloader output *\n");
 }
 
+TEST_F(Blackbox, DeviceWithoutAccessRightsIsExplained) {
+    init();
+    ASSERT_EQ(sim({"fault", dir.path(), "denied"}).status, 0);
+    const auto result = run_program(dir.path(), {"-v"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "could not connect to ostrel\n"
+              "The Ostrel is connected but cannot be opened: check the access rights to its "
+              "hidraw device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))\n");
+}
+
 TEST_F(Blackbox, StateSurvivesTheProgramBeingKilled) {
     init();
     ASSERT_EQ(sim({"fault", dir.path(), "noreturn"}).status, 0);
