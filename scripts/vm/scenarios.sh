@@ -1,0 +1,286 @@
+#!/bin/sh
+# The scenario list of the kernel-path check, for busybox sh (also runs under bash).
+#
+#   scenarios.sh kernel  BIN DATA WORK [EXPECTED]
+#   scenarios.sh standin BIN DATA WORK
+#
+# kernel:  the shipped program reaches the virtual Ostrel through the system's hidapi and
+#          the kernel's hidraw driver; `ostrel_uhid` presents the device through /dev/uhid.
+# standin: the same scenarios through `ostrel_sim run` and the hidapi stand-in.
+#
+# BIN holds ostrel_firmware_update, ostrel_sim (and ostrel_uhid); DATA the images (the
+# program runs there, so that file names and its output are the same in both modes);
+# WORK receives the devices and every run's transcript. With EXPECTED (a standin run's
+# WORK), each run's output, error output and status, each device's request log and its
+# final state must also match the stand-in's.
+#
+# Prints "PASS name" or "FAIL name: what" per scenario and "vm scenarios: N passed, N
+# failed"; the exit status is 0 only when every scenario passed.
+mode=$1 bin=$2 data=$3 work=$4 expected=${5:-}
+program=$bin/ostrel_firmware_update
+sim=$bin/ostrel_sim
+passed=0 failed=0
+mkdir -p "$work" || exit 1
+
+# ---- the device --------------------------------------------------------------------
+
+uhid_pid=
+# A fresh device for scenario $name from `ostrel_sim init` options, presented to the
+# kernel in kernel mode.
+begin() {
+    name=$1
+    shift
+    problems=
+    run_count=0
+    device=$work/$name
+    (cd "$data" && "$sim" init "$device" --reenumeration-ms 500 "$@") || problem "init failed"
+    start_device
+}
+
+# Waits (5 s at most) until the kernel lists a hidraw device, or lists none.
+wait_hidraw() {
+    tries=0
+    while [ $tries -lt 50 ]; do
+        if [ -n "$(ls /sys/class/hidraw 2>/dev/null)" ]; then
+            [ "$1" = listed ] && return 0
+        else
+            [ "$1" = gone ] && return 0
+        fi
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    return 1
+}
+
+start_device() {
+    [ "$mode" = kernel ] || return 0
+    "$bin/ostrel_uhid" "$device" &
+    uhid_pid=$!
+    if "$sim" show "$device" | grep -q '"mode": "absent"'; then
+        return 0
+    fi
+    wait_hidraw listed || problem "the kernel did not list the device"
+}
+
+stop_device() {
+    [ -n "$uhid_pid" ] || return 0
+    kill "$uhid_pid"
+    wait "$uhid_pid"
+    uhid_pid=
+    wait_hidraw gone || problem "the device did not leave"
+}
+
+# Waits (3 s at most) until a device that left USB is back.
+settled() {
+    tries=0
+    while [ $tries -lt 30 ]; do
+        "$sim" show "$device" | grep -q '"returning_as": "absent"' && return 0
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+}
+
+# ---- running the program -----------------------------------------------------------
+
+# Runs the program with the arguments given; its transcript is $out, $err, $status.
+run() {
+    run_count=$((run_count + 1))
+    out=$work/$name.$run_count.out
+    err=$work/$name.$run_count.err
+    if [ "$mode" = kernel ]; then
+        (cd "$data" && "$program" "$@") >"$out" 2>"$err"
+    else
+        (cd "$data" && "$sim" run "$device" -- "$program" "$@") >"$out" 2>"$err"
+    fi
+    status=$?
+    echo "$status" >"$work/$name.$run_count.status"
+}
+
+# ---- checks ------------------------------------------------------------------------
+
+problem() { problems="$problems; $*"; }
+
+expect_status() {
+    [ "$status" = "$1" ] || problem "run $run_count: status $status, expected $1"
+}
+
+expect_out_has() {
+    grep -qF -- "$1" "$out" || problem "run $run_count: no '$1' in the output"
+}
+
+expect_err_has() {
+    grep -qF -- "$1" "$err" || problem "run $run_count: no '$1' in the error output"
+}
+
+expect_no_err() {
+    [ ! -s "$err" ] || problem "run $run_count: error output '$(head -c 200 "$err")'"
+}
+
+expect_out_ends() {
+    [ "$(tail -n 1 "$out")" = "$1" ] || problem "run $run_count: last line not '$1'"
+}
+
+show() { "$sim" show "$device"; }
+
+expect_show_has() {
+    show | grep -qF -- "$1" || problem "state has no $1: $(show)"
+}
+
+bank_status() { show | sed 's/.*"bank_status": \([0-9]*\).*/\1/'; }
+
+# md5 of LENGTH bytes at OFFSET of FILE (both multiples of 4 KiB).
+slice() { dd if="$1" bs=4096 skip=$(($2 / 4096)) count=$(($3 / 4096)) 2>/dev/null | md5sum | cut -c1-32; }
+
+expect_same_slice() {  # FILE_A FILE_B OFFSET LENGTH
+    [ "$(slice "$1" "$3" "$4")" = "$(slice "$2" "$3" "$4")" ] ||
+        problem "$(basename "$1") and $(basename "$2") differ in $4 bytes at $3"
+}
+
+dump() {  # --mcu|--bridge: the flash into $work/$name.mcu|bridge
+    dumped=$work/$name.${1#--}
+    "$sim" dump "$device" "$1" "$dumped" || problem "dump $1 failed"
+}
+
+# What the stand-in run of the same scenario saw: every run's transcript, the requests
+# the device received and its final state (but for the count of opens, which the kernel
+# reports only for successful first opens).
+compare_with_expected() {
+    [ -n "$expected" ] || return 0
+    i=1
+    while [ $i -le $run_count ]; do
+        for part in out err status; do
+            cmp -s "$work/$name.$i.$part" "$expected/$name.$i.$part" ||
+                problem "run $i: $part differs from the stand-in's"
+        done
+        i=$((i + 1))
+    done
+    cmp -s "$work/$name.log" "$expected/$name.log" ||
+        problem "request log differs from the stand-in's"
+    cmp -s "$work/$name.state" "$expected/$name.state" ||
+        problem "final state differs from the stand-in's: $(cat "$work/$name.state")"
+}
+
+finish() {
+    settled
+    "$sim" log "$device" >"$work/$name.log"
+    show | sed 's/"opens": [0-9]*, //' >"$work/$name.state"
+    stop_device
+    compare_with_expected
+    if [ -z "$problems" ]; then
+        echo "PASS $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL $name: ${problems#; }"
+        failed=$((failed + 1))
+    fi
+}
+
+# ---- the scenarios -----------------------------------------------------------------
+
+begin help
+run -h
+expect_status 0
+expect_out_has "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u filename.fullrom]"
+expect_no_err
+expect_show_has '"total": 0'
+finish
+
+# -b needs the bootloader: the application is asked to switch, leaves USB and comes back
+# under the bootloader's product id.
+begin versions --app-version "OSTREL-APP 3.1.4" --bootloader-version "OSTREL-BL 2.7"
+run -v -r -b
+expect_status 0
+expect_no_err
+expect_out_has "application version: OSTREL-APP 3.1.4"
+expect_out_has "VXR7200 firmware version: VXR7200 FW 1.0"
+expect_out_has "bootloader version: OSTREL-BL 2.7"
+expect_show_has '"mode": "bootloader"'
+expect_show_has '"application": {"*": 1, "B": 1, "N": 1}, "bootloader": {"*": 1}'
+finish
+
+# A maximum-size image; the flash must then hold exactly what objcopy made of the file.
+begin flash
+run -f firmware.hex
+expect_status 0
+expect_no_err
+expect_out_has "Firmware progress: 99.8992%"
+expect_out_has "Firmware load complete!"
+dump --mcu
+cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
+finish
+
+begin update --bank-status 0 --bridge-version "VXR 1.0"
+run -u new.fullrom
+expect_status 0
+expect_no_err
+expect_out_has "Need to update config"
+expect_out_has "Need to update fw"
+expect_out_has "Need to update esm"
+expect_out_ends "VXR firmware update complete!"
+expect_show_has '"bank_status": 5'
+dump --bridge
+expect_same_slice "$dumped" "$data/new.fullrom" 0 131072
+expect_same_slice "$dumped" "$data/new.fullrom" 262144 262144
+run -u new.fullrom
+expect_status 0
+expect_no_err
+expect_out_ends "No update to VXR firmware needed"
+finish
+
+begin erase --bridge-flash new.fullrom
+run -x KQWIPEZON
+expect_status 0
+expect_no_err
+expect_out_has "Complete"
+expect_show_has '"bank_status": 0'
+dump --bridge
+cmp -s "$dumped" "$data/erased.bin" || problem "the bridge flash is not erased"
+finish
+
+begin absent --mode absent
+run -v
+expect_status 1
+expect_err_has "could not connect to ostrel"
+expect_show_has '"total": 0'
+finish
+
+# The 5000th bridge write is refused. The update fails, and a complete valid copy of the
+# config and of the firmware remains (the old or the new one); a second run completes.
+begin refusal --bridge-flash old.fullrom
+"$sim" fault "$device" 'refuse:app/A@5000' || problem "fault not armed"
+run -u new.fullrom
+expect_status 1
+expect_err_has "VXR firmware update failed."
+dump --bridge
+banks=$(bank_status)
+[ $((banks & 3)) -ne 0 ] || problem "no valid config bank (bank status $banks)"
+[ $((banks & 12)) -ne 0 ] || problem "no valid firmware bank (bank status $banks)"
+for bank in 1:0:32768 2:131072:32768 4:32768:98304 8:163840:98304; do
+    bit=${bank%%:*} rest=${bank#*:}
+    offset=${rest%%:*} length=${rest#*:}
+    [ $((banks & bit)) -ne 0 ] || continue
+    copy=$(slice "$dumped" "$offset" "$length")
+    # Bank 1 of the images is a copy of bank 0 (0x20000 further on).
+    [ "$copy" = "$(slice "$data/old.fullrom" $((offset % 131072)) "$length")" ] ||
+        [ "$copy" = "$(slice "$data/new.fullrom" $((offset % 131072)) "$length")" ] ||
+        problem "valid bank at $offset is not a complete copy"
+done
+run -u new.fullrom
+expect_status 0
+expect_out_ends "VXR firmware update complete!"
+finish
+
+# The application restarts after -f; -u in the same run waits for it.
+begin flash_update --bank-status 0
+run -f firmware.hex -u new.fullrom
+expect_status 0
+expect_no_err
+expect_out_has "Firmware load complete!"
+expect_out_ends "VXR firmware update complete!"
+dump --mcu
+cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
+expect_show_has '"bank_status": 5'
+finish
+
+echo "vm scenarios: $passed passed, $failed failed"
+[ $failed -eq 0 ] && [ $passed -gt 0 ]
