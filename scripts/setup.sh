@@ -3,7 +3,9 @@
 # with sudo available).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libhidapi-dev libgtest-dev libgmock-dev
-          binutils mandoc dpkg-dev file)
+          binutils mandoc dpkg-dev file
+          # the kernel-path test (label vm): QEMU, the guest's shell and its initramfs
+          qemu-system-x86 busybox-static cpio xz-utils zstd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -11,6 +13,6 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  $sudo apt-get -o DPkg::Lock::Timeout=300 update
+  $sudo apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "${missing[@]}"
 fi

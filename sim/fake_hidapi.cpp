@@ -3,6 +3,7 @@
 // bytes with the report number first, input reports of 64 bytes read from byte 0,
 // 0 from a read that times out, -1 from any call on a device that has left USB.
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -62,7 +63,8 @@ device_state* reach(hid_device* dev) {
 
 int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t length) {
     device_state* state = reach(dev);
-    if (state == nullptr || data == nullptr || length == 0) {
+    // hidraw refuses a report shorter than the report-number byte and one byte after it.
+    if (state == nullptr || data == nullptr || length < 2) {
         return -1;
     }
     sim::request_record record;
@@ -70,7 +72,8 @@ int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t le
         return -1;
     }
     sim::backend::log_request(record);
-    return static_cast<int>(std::min<size_t>(length, 65));
+    // The whole write is taken, however much of it the device reads.
+    return static_cast<int>(std::min<size_t>(length, INT_MAX));
 }
 
 int copy_string(const wchar_t* text, wchar_t* out, size_t max_length) {

@@ -18,8 +18,10 @@ void copy_text(char (&field)[version_size], const std::string& text) {
 }
 
 void push_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data) {
-    if (state.queue_count >= input_queue_capacity) {
-        return;  // like the kernel's hidraw buffer: a full queue drops new reports
+    // Like the kernel's hidraw buffer, a ring of 64 slots that keeps one free: at most 63
+    // reports wait, and a full queue drops new ones.
+    if (state.queue_count + 1 >= input_queue_capacity) {
+        return;
     }
     queued_report& slot = state.queue[state.queue_count++];
     slot.deliver_at_ns = deliver_at_ns;

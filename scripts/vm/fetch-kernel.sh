@@ -11,10 +11,17 @@ modules=(hid hid-generic uhid)
 if [ -s "$dir/vmlinux" ] && [ -s "$dir/modules/uhid.ko" ]; then
   exit 0
 fi
-package=$(apt-cache depends linux-image-amd64 2>/dev/null |
-          awk '/Depends: linux-image-[0-9]/ { print $2; exit }')
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    awk '/Depends: linux-image-[0-9]/ { print $2; exit }'
+}
+package=$(kernel_package)
 if [ -z "$package" ]; then
-  echo "fetch-kernel: apt knows no linux-image-amd64 (run apt-get update)" >&2
+  apt-get -q -o DPkg::Lock::Timeout=300 update >&2 || true
+  package=$(kernel_package)
+fi
+if [ -z "$package" ]; then
+  echo "fetch-kernel: apt knows no linux-image-amd64 package" >&2
   exit 1
 fi
 work=$dir.part

@@ -3,14 +3,14 @@
 # system: busybox-static, /init, the kernel's HID modules (VM_DIR/kernel, see
 # fetch-kernel.sh), the shipped program with the libraries it is linked against (the
 # system's libhidapi-hidraw, never the stand-in), ostrel_uhid and ostrel_sim with theirs,
-# the scenario list, the images it loads, and the transcripts of the same scenarios run
+# ostrel_hid_probe (also on the system's hidapi), the scenario list, the images it loads, and the transcripts of the same scenarios run
 # here through the stand-in, which the guest's runs must match.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: make-guest.sh BUILD_DIR VM_DIR}
 vm=${2:?usage: make-guest.sh BUILD_DIR VM_DIR}
 root=$vm/root
-binaries=(ostrel_firmware_update ostrel_uhid ostrel_sim)
+binaries=(ostrel_firmware_update ostrel_hid_probe ostrel_uhid ostrel_sim)
 
 rm -rf "$root" "$vm/data" "$vm/expected"
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,modules,vm/bin} "$vm/data"

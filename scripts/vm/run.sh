@@ -20,7 +20,7 @@ took() { awk -v s="$1" -v e="$(now)" 'BEGIN { printf "%.1f s", e - s }'; }
 for tool in qemu-system-x86_64 apt-get dpkg-deb cpio gzip xz zstd objcopy timeout; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
 done
-for name in ostrel_firmware_update ostrel_uhid ostrel_sim; do
+for name in ostrel_firmware_update ostrel_hid_probe ostrel_uhid ostrel_sim; do
   [ -x "$build/$name" ] || fail "$build/$name is not built"
 done
 
@@ -35,7 +35,8 @@ echo "guest: $(du -h "$vm/initramfs.cpio.gz" | cut -f1) initramfs ($(took "$star
 start=$(now)
 timeout 540 qemu-system-x86_64 -accel tcg -m 512 -smp 2 -display none -serial stdio \
   -monitor none -no-reboot -nic none -kernel "$vm/kernel/vmlinux" \
-  -initrd "$vm/initramfs.cpio.gz" -append "console=ttyS0 quiet loglevel=3 panic=-1" \
+  -initrd "$vm/initramfs.cpio.gz" \
+  -append "console=ttyS0 quiet loglevel=3 panic=-1 OSTREL_VM_ONLY=${OSTREL_VM_ONLY:-}" \
   -device isa-debug-exit,iobase=0xf4,iosize=0x04 </dev/null | tr -d '\r' | tee "$vm/serial.log"
 status=${PIPESTATUS[0]}
 echo "qemu: exit status $status ($(took "$start"))"

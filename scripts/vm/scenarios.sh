@@ -8,7 +8,7 @@
 #          the kernel's hidraw driver; `ostrel_uhid` presents the device through /dev/uhid.
 # standin: the same scenarios through `ostrel_sim run` and the hidapi stand-in.
 #
-# BIN holds ostrel_firmware_update, ostrel_sim (and ostrel_uhid); DATA the images (the
+# BIN holds ostrel_firmware_update, ostrel_hid_probe, ostrel_sim (and ostrel_uhid); DATA the images (the
 # program runs there, so that file names and its output are the same in both modes);
 # WORK receives the devices and every run's transcript. With EXPECTED (a standin run's
 # WORK), each run's output, error output and status, each device's request log and its
@@ -82,19 +82,22 @@ settled() {
 
 # ---- running the program -----------------------------------------------------------
 
-# Runs the program with the arguments given; its transcript is $out, $err, $status.
-run() {
+# Runs PROGRAM with the arguments given; its transcript is $out, $err, $status.
+run_program() {
     run_count=$((run_count + 1))
     out=$work/$name.$run_count.out
     err=$work/$name.$run_count.err
     if [ "$mode" = kernel ]; then
-        (cd "$data" && "$program" "$@") >"$out" 2>"$err"
+        (cd "$data" && "$@") >"$out" 2>"$err"
     else
-        (cd "$data" && "$sim" run "$device" -- "$program" "$@") >"$out" 2>"$err"
+        (cd "$data" && "$sim" run "$device" -- "$@") >"$out" 2>"$err"
     fi
     status=$?
     echo "$status" >"$work/$name.$run_count.status"
 }
+
+# Runs the shipped program.
+run() { run_program "$program" "$@"; }
 
 # ---- checks ------------------------------------------------------------------------
 
@@ -149,15 +152,20 @@ compare_with_expected() {
     i=1
     while [ $i -le $run_count ]; do
         for part in out err status; do
-            cmp -s "$work/$name.$i.$part" "$expected/$name.$i.$part" ||
-                problem "run $i: $part differs from the stand-in's"
+            same_as_expected "$name.$i.$part" "run $i: $part"
         done
         i=$((i + 1))
     done
-    cmp -s "$work/$name.log" "$expected/$name.log" ||
-        problem "request log differs from the stand-in's"
-    cmp -s "$work/$name.state" "$expected/$name.state" ||
-        problem "final state differs from the stand-in's: $(cat "$work/$name.state")"
+    same_as_expected "$name.log" "request log"
+    same_as_expected "$name.state" "final state"
+}
+
+# Whether $work/FILE is the same as the stand-in's; if not, a problem and the first lines
+# of the difference (stand-in's lines first).
+same_as_expected() {
+    cmp -s "$work/$1" "$expected/$1" && return 0
+    problem "$2 differs from the stand-in's"
+    diff "$expected/$1" "$work/$1" | head -n 60 | sed "s/^/  $name: /"
 }
 
 finish() {
@@ -177,110 +185,143 @@ finish() {
 
 # ---- the scenarios -----------------------------------------------------------------
 
-begin help
-run -h
-expect_status 0
-expect_out_has "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u filename.fullrom]"
-expect_no_err
-expect_show_has '"total": 0'
-finish
+scenario_help() {
+    begin help
+    run -h
+    expect_status 0
+    expect_out_has "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u filename.fullrom]"
+    expect_no_err
+    expect_show_has '"total": 0'
+    finish
+}
 
 # -b needs the bootloader: the application is asked to switch, leaves USB and comes back
 # under the bootloader's product id.
-begin versions --app-version "OSTREL-APP 3.1.4" --bootloader-version "OSTREL-BL 2.7"
-run -v -r -b
-expect_status 0
-expect_no_err
-expect_out_has "application version: OSTREL-APP 3.1.4"
-expect_out_has "VXR7200 firmware version: VXR7200 FW 1.0"
-expect_out_has "bootloader version: OSTREL-BL 2.7"
-expect_show_has '"mode": "bootloader"'
-expect_show_has '"application": {"*": 1, "B": 1, "N": 1}, "bootloader": {"*": 1}'
-finish
+scenario_versions() {
+    begin versions --app-version "OSTREL-APP 3.1.4" --bootloader-version "OSTREL-BL 2.7"
+    run -v -r -b
+    expect_status 0
+    expect_no_err
+    expect_out_has "application version: OSTREL-APP 3.1.4"
+    expect_out_has "VXR7200 firmware version: VXR7200 FW 1.0"
+    expect_out_has "bootloader version: OSTREL-BL 2.7"
+    expect_show_has '"mode": "bootloader"'
+    expect_show_has '"application": {"*": 1, "B": 1, "N": 1}, "bootloader": {"*": 1}'
+    finish
+}
 
 # A maximum-size image; the flash must then hold exactly what objcopy made of the file.
-begin flash
-run -f firmware.hex
-expect_status 0
-expect_no_err
-expect_out_has "Firmware progress: 99.8992%"
-expect_out_has "Firmware load complete!"
-dump --mcu
-cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
-finish
+scenario_flash() {
+    begin flash
+    run -f firmware.hex
+    expect_status 0
+    expect_no_err
+    expect_out_has "Firmware progress: 99.8992%"
+    expect_out_has "Firmware load complete!"
+    dump --mcu
+    cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
+    finish
+}
 
-begin update --bank-status 0 --bridge-version "VXR 1.0"
-run -u new.fullrom
-expect_status 0
-expect_no_err
-expect_out_has "Need to update config"
-expect_out_has "Need to update fw"
-expect_out_has "Need to update esm"
-expect_out_ends "VXR firmware update complete!"
-expect_show_has '"bank_status": 5'
-dump --bridge
-expect_same_slice "$dumped" "$data/new.fullrom" 0 131072
-expect_same_slice "$dumped" "$data/new.fullrom" 262144 262144
-run -u new.fullrom
-expect_status 0
-expect_no_err
-expect_out_ends "No update to VXR firmware needed"
-finish
+scenario_update() {
+    begin update --bank-status 0 --bridge-version "VXR 1.0"
+    run -u new.fullrom
+    expect_status 0
+    expect_no_err
+    expect_out_has "Need to update config"
+    expect_out_has "Need to update fw"
+    expect_out_has "Need to update esm"
+    expect_out_ends "VXR firmware update complete!"
+    expect_show_has '"bank_status": 5'
+    dump --bridge
+    expect_same_slice "$dumped" "$data/new.fullrom" 0 131072
+    expect_same_slice "$dumped" "$data/new.fullrom" 262144 262144
+    run -u new.fullrom
+    expect_status 0
+    expect_no_err
+    expect_out_ends "No update to VXR firmware needed"
+    finish
+}
 
-begin erase --bridge-flash new.fullrom
-run -x KQWIPEZON
-expect_status 0
-expect_no_err
-expect_out_has "Complete"
-expect_show_has '"bank_status": 0'
-dump --bridge
-cmp -s "$dumped" "$data/erased.bin" || problem "the bridge flash is not erased"
-finish
+scenario_erase() {
+    begin erase --bridge-flash new.fullrom
+    run -x KQWIPEZON
+    expect_status 0
+    expect_no_err
+    expect_out_has "Complete"
+    expect_show_has '"bank_status": 0'
+    dump --bridge
+    cmp -s "$dumped" "$data/erased.bin" || problem "the bridge flash is not erased"
+    finish
+}
 
-begin absent --mode absent
-run -v
-expect_status 1
-expect_err_has "could not connect to ostrel"
-expect_show_has '"total": 0'
-finish
+scenario_absent() {
+    begin absent --mode absent
+    run -v
+    expect_status 1
+    expect_err_has "could not connect to ostrel"
+    expect_show_has '"total": 0'
+    finish
+}
 
 # The 5000th bridge write is refused. The update fails, and a complete valid copy of the
 # config and of the firmware remains (the old or the new one); a second run completes.
-begin refusal --bridge-flash old.fullrom
-"$sim" fault "$device" 'refuse:app/A@5000' || problem "fault not armed"
-run -u new.fullrom
-expect_status 1
-expect_err_has "VXR firmware update failed."
-dump --bridge
-banks=$(bank_status)
-[ $((banks & 3)) -ne 0 ] || problem "no valid config bank (bank status $banks)"
-[ $((banks & 12)) -ne 0 ] || problem "no valid firmware bank (bank status $banks)"
-for bank in 1:0:32768 2:131072:32768 4:32768:98304 8:163840:98304; do
-    bit=${bank%%:*} rest=${bank#*:}
-    offset=${rest%%:*} length=${rest#*:}
-    [ $((banks & bit)) -ne 0 ] || continue
-    copy=$(slice "$dumped" "$offset" "$length")
-    # Bank 1 of the images is a copy of bank 0 (0x20000 further on).
-    [ "$copy" = "$(slice "$data/old.fullrom" $((offset % 131072)) "$length")" ] ||
-        [ "$copy" = "$(slice "$data/new.fullrom" $((offset % 131072)) "$length")" ] ||
-        problem "valid bank at $offset is not a complete copy"
-done
-run -u new.fullrom
-expect_status 0
-expect_out_ends "VXR firmware update complete!"
-finish
+scenario_refusal() {
+    begin refusal --bridge-flash old.fullrom
+    "$sim" fault "$device" 'refuse:app/A@5000' || problem "fault not armed"
+    run -u new.fullrom
+    expect_status 1
+    expect_err_has "VXR firmware update failed."
+    dump --bridge
+    banks=$(bank_status)
+    [ $((banks & 3)) -ne 0 ] || problem "no valid config bank (bank status $banks)"
+    [ $((banks & 12)) -ne 0 ] || problem "no valid firmware bank (bank status $banks)"
+    for bank in 1:0:32768 2:131072:32768 4:32768:98304 8:163840:98304; do
+        bit=${bank%%:*} rest=${bank#*:}
+        offset=${rest%%:*} length=${rest#*:}
+        [ $((banks & bit)) -ne 0 ] || continue
+        copy=$(slice "$dumped" "$offset" "$length")
+        # Bank 1 of the images is a copy of bank 0 (0x20000 further on).
+        [ "$copy" = "$(slice "$data/old.fullrom" $((offset % 131072)) "$length")" ] ||
+            [ "$copy" = "$(slice "$data/new.fullrom" $((offset % 131072)) "$length")" ] ||
+            problem "valid bank at $offset is not a complete copy"
+    done
+    run -u new.fullrom
+    expect_status 0
+    expect_out_ends "VXR firmware update complete!"
+    finish
+}
 
 # The application restarts after -f; -u in the same run waits for it.
-begin flash_update --bank-status 0
-run -f firmware.hex -u new.fullrom
-expect_status 0
-expect_no_err
-expect_out_has "Firmware load complete!"
-expect_out_ends "VXR firmware update complete!"
-dump --mcu
-cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
-expect_show_has '"bank_status": 5'
-finish
+scenario_flash_update() {
+    begin flash_update --bank-status 0
+    run -f firmware.hex -u new.fullrom
+    expect_status 0
+    expect_no_err
+    expect_out_has "Firmware load complete!"
+    expect_out_ends "VXR firmware update complete!"
+    dump --mcu
+    cmp -s "$dumped" "$data/firmware.bin" || problem "the flash differs from the image"
+    expect_show_has '"bank_status": 5'
+    finish
+}
+
+# hidapi's calls themselves, as the program uses them and a little beyond: lengths,
+# numbered reports, unanswered reads, a full input buffer, two handles, both mode switches.
+scenario_hidapi() {
+    begin hidapi
+    run_program "$bin/ostrel_hid_probe"
+    expect_status 0
+    expect_out_has "open application: opened"
+    finish
+}
+
+# OSTREL_VM_ONLY (scenario names, comma-separated) runs only those.
+for scenario in hidapi help versions flash update erase absent refusal flash_update; do
+    case ",${OSTREL_VM_ONLY:-$scenario}," in
+        *",$scenario,"*) "scenario_$scenario" ;;
+    esac
+done
 
 echo "vm scenarios: $passed passed, $failed failed"
 [ $failed -eq 0 ] && [ $passed -gt 0 ]
