@@ -2,83 +2,69 @@
 
 #include "mcu/bootloader_frames.h"
 #include "tests/mcu/bootloader_fixture.h"
-#include "tests/mcu/hex_writer.h"
 
 namespace {
 
 using namespace ostrel;
 using namespace ostrel::testing;
-using Commands = BootloaderTest;
+using BootloaderCommands = BootloaderTest;
 
-TEST_F(Commands, MisalignedAddressesAreRefusedWithoutSending) {
+byte_vector frame(byte_vector head) {
+    head.resize(65, 0x00);
+    return head;
+}
+
+TEST(BootloaderFrames, CrcAndFramesAreExact) {
+    const std::string check = "123456789";  // CRC-8/SMBUS check value
+    EXPECT_EQ(crc8({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}), 0xF4);
+    EXPECT_EQ(build_program_frame(0x404000), frame({0, 0x50, 0, 0, 0x40, 0x40, 0, 0x35}));
+    EXPECT_EQ(build_erase_frame(erase_mode_16k, 0x404000),
+              frame({0, 0x65, 0x01, 0, 0x40, 0x40, 0, 0x7F}));
+    EXPECT_EQ(build_erase_frame(erase_mode_sector, 0x420000),
+              frame({0, 0x65, 0x02, 0, 0, 0x42, 0, 0x75}));
+    EXPECT_EQ(build_data_frame(4, 0x404000, {1, 2, 3, 4}),
+              frame({0, 0x44, 0x04, 0, 0x40, 0x40, 0, 1, 2, 3, 4, 0xD2}));
+    byte_vector fallback(65, 0x41);  // 'A' fill, report number 0x00
+    fallback[0] = 0x00;
+    fallback[1] = 0x22;
+    EXPECT_EQ(build_fallback_erase_frame(), fallback);
+}
+
+TEST_F(BootloaderCommands, MisalignedOrMisSizedRequestsAreRefusedWithoutSending) {
     EXPECT_FALSE(device.mcu_write_chunk(0x404010, byte_vector(16, 1)));
+    EXPECT_FALSE(device.mcu_write_chunk(0x404000, {}));
+    EXPECT_FALSE(device.mcu_write_chunk(0x404000, byte_vector(33, 1)));
     EXPECT_FALSE(device.mcu_write_page(0x404100, byte_vector(512, 1)));
+    EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(513, 1)));
     EXPECT_FALSE(device.mcu_erase_16k(0x406000));
     EXPECT_TRUE(dev->requests.empty());
-    EXPECT_TRUE(device.mcu_erase_tail(0x406000));
+    EXPECT_TRUE(device.mcu_erase_tail(0x406000));  // 8 KiB alignment is enough for these two
     EXPECT_TRUE(device.mcu_erase_sector(0x406000));
     EXPECT_EQ(commands(), "ee");
 }
 
-TEST_F(Commands, ChunksOutsideOneToThirtyTwoBytesAreRefusedWithoutSending) {
-    EXPECT_FALSE(device.mcu_write_chunk(0x404000, {}));
-    EXPECT_FALSE(device.mcu_write_chunk(0x404000, byte_vector(33, 1)));
-    EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(513, 1)));
-    EXPECT_TRUE(dev->requests.empty());
-}
-
-TEST_F(Commands, FullPageIsSixteenChunksThenProgram) {
-    const byte_vector page = random_bytes(512, 1);
-    ASSERT_TRUE(device.mcu_erase_tail(0x404000));
-    ASSERT_TRUE(device.mcu_write_page(0x404200, page));
-    ASSERT_EQ(commands(), "e" + std::string(16, 'D') + "P");
-    for (std::size_t i = 0; i < 16; ++i) {
-        const auto& request = dev->requests[1 + i];
-        EXPECT_EQ(request.bytes[2], 32);
-        EXPECT_EQ(address_of(request), 0x404200 + 32 * i);
-    }
-    EXPECT_EQ(address_of(dev->requests.back()), 0x404200u);
-    const byte_vector stored = flash();
-    EXPECT_EQ(byte_vector(stored.begin() + 0x200, stored.begin() + 0x400), page);
-}
-
-TEST_F(Commands, ShortPageEndsWithAShortChunk) {
+TEST_F(BootloaderCommands, ShortPageEndsWithAShortChunk) {
     ASSERT_TRUE(device.mcu_write_page(0x404000, byte_vector(40, 0x12)));
     ASSERT_EQ(commands(), "DDP");
-    EXPECT_EQ(dev->requests[1].bytes[2], 0x08);
-    EXPECT_EQ(address_of(dev->requests[1]), 0x404020u);
+    EXPECT_EQ(dev->requests[1].bytes[2], 8);
+    EXPECT_EQ(flash()[39], 0x12);
+    EXPECT_EQ(flash()[40], 0xFF);
 }
 
-TEST_F(Commands, EmptyPageSendsOnlyTheProgramRequest) {
-    ASSERT_TRUE(device.mcu_write_page(0x404000, {}));
-    ASSERT_EQ(commands(), "P");
-    EXPECT_EQ(address_of(dev->requests[0]), 0x404000u);
+// A refusal queued behind a chunk fails the next chunk, or the page in the drain before 'P'.
+TEST_F(BootloaderCommands, RefusedChunkFailsThePageBeforeItsProgramRequest) {
+    for (const int nth : {3, 16}) {
+        SetUp();
+        dev->arm("badstatus:boot/D@" + std::to_string(nth));
+        EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(512, 0x44)));
+        EXPECT_EQ(commands(), std::string(std::min(nth + 1, 16), 'D'));
+    }
 }
 
-TEST_F(Commands, UnansweredChunksCountAsAcceptedAndThePageStandsByItsProgramReply) {
-    dev->arm("noreply:boot/D");
-    EXPECT_TRUE(device.mcu_write_chunk(0x404000, {1}));
-    EXPECT_TRUE(device.mcu_write_page(0x404000, byte_vector(512, 0x33)));
-    dev->arm("refuse:boot/P");
-    EXPECT_FALSE(device.mcu_write_page(0x404200, byte_vector(512, 0x33)));
-}
-
-TEST_F(Commands, RefusalQueuedBehindAChunkFailsTheNextChunkAndNoProgramGoesOut) {
-    dev->arm("badstatus:boot/D@3");
-    EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(512, 0x44)));
-    EXPECT_EQ(commands(), "DDDD");
-}
-
-TEST_F(Commands, RefusalMetInTheDrainFailsThePage) {
-    dev->arm("badstatus:boot/D@16");
-    EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(512, 0x44)));
-    EXPECT_EQ(commands(), std::string(16, 'D'));
-}
-
-TEST_F(Commands, LateChunkRepliesAreDrainedBeforeTheProgramRequest) {
-    dev->arm("delay:boot/D@14=1");
-    dev->arm("delay:boot/D@15=1");
-    dev->arm("delay:boot/D@16=1");
+TEST_F(BootloaderCommands, LateChunkRepliesAreDrainedBeforeTheProgramRequest) {
+    for (const char* fault : {"delay:boot/D@14=1", "delay:boot/D@15=1", "delay:boot/D@16=1"}) {
+        dev->arm(fault);
+    }
     ASSERT_TRUE(device.mcu_write_page(0x404000, byte_vector(512, 0x55)));
     ASSERT_EQ(commands(), std::string(16, 'D') + "P");
     // The 'P' went out only once the last late reply had arrived, and took its own reply.
@@ -86,42 +72,33 @@ TEST_F(Commands, LateChunkRepliesAreDrainedBeforeTheProgramRequest) {
     EXPECT_EQ(dev->state().queue_count, 0u);
 }
 
-TEST_F(Commands, DrainGivesUpOnAFloodOfReports) {
-    for (int i = 0; i < 63; ++i) {
-        queue_status(0x00);
-    }
+TEST_F(BootloaderCommands, DrainGivesUpOnAFloodOfReports) {
+    // Status reports 0x00 waiting in the input queue, as many as `n`.
+    const auto queue_reports = [&](std::size_t n) {
+        for (auto& state = dev->state(); state.queue_count < n;) {
+            state.queue[state.queue_count++] = {dev->now_ns(), {}};
+        }
+    };
+    queue_reports(63);
     EXPECT_TRUE(device.mcu_write_page(0x404000, {}));  // 63 reports: drained, then 'P'
-    for (std::size_t i = 0; i < sim::input_queue_capacity; ++i) {
-        queue_status(0x00);
-    }
+    queue_reports(sim::input_queue_capacity);
     EXPECT_FALSE(device.mcu_write_page(0x404200, {}));
     EXPECT_EQ(commands(), "P");
 }
 
-TEST_F(Commands, ProgramAndEraseWaitOneSecondForTheirReply) {
-    dev->arm("noreply:boot/P");
-    dev->arm("noreply:boot/e");
-    auto before = dev->now_ns();
-    EXPECT_FALSE(device.mcu_write_page(0x404000, {}));
-    EXPECT_GE(dev->now_ns() - before, 1000 * ms);
-    EXPECT_LT(dev->now_ns() - before, 1002 * ms);
-    before = dev->now_ns();
-    EXPECT_FALSE(device.mcu_erase_16k(0x404000));
-    EXPECT_GE(dev->now_ns() - before, 1000 * ms);
-    EXPECT_LT(dev->now_ns() - before, 1002 * ms);
-}
-
-TEST_F(Commands, FallbackEraseWaitsTenSeconds) {
-    dev->arm("delay:boot/0x22=9990");
-    auto start = dev->now_ns();
+TEST_F(BootloaderCommands, ProgramEraseAndFallbackEraseWaitTheirTimeForAReply) {
+    const auto waits = [&](const char* fault, std::int64_t timeout_ms, auto request) {
+        dev->arm(fault);
+        const auto before = dev->now_ns();
+        EXPECT_FALSE(request()) << fault;
+        EXPECT_GE(dev->now_ns() - before, timeout_ms * ms) << fault;
+        EXPECT_LT(dev->now_ns() - before, (timeout_ms + 2) * ms) << fault;
+    };
+    dev->arm("delay:boot/0x22@1=9990");  // a late reply within the ten seconds is taken
     EXPECT_TRUE(device.mcu_fallback_erase());
-    EXPECT_GE(dev->now_ns() - start, 9990 * ms);
-    dev->arm("noreply:boot/0x22");
-    start = dev->now_ns();
-    EXPECT_FALSE(device.mcu_fallback_erase());
-    EXPECT_GE(dev->now_ns() - start, 10000 * ms);
-    EXPECT_LT(dev->now_ns() - start, 10002 * ms);
-    EXPECT_EQ(dev->requests.back().bytes[0], 0x00);
+    waits("noreply:boot/P", 1000, [&] { return device.mcu_write_page(0x404000, {}); });
+    waits("noreply:boot/e", 1000, [&] { return device.mcu_erase_16k(0x404000); });
+    waits("noreply:boot/0x22", 10000, [&] { return device.mcu_fallback_erase(); });
 }
 
 }  // namespace

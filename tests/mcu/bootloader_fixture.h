@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "device/bootloader_thread.h"
 #include "sim/inprocess_device.h"
@@ -16,9 +15,7 @@ inline constexpr std::int64_t ms = 1'000'000;
 class BootloaderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim::device_options options;
-        options.mode = sim::usb_mode::bootloader;
-        dev = &sim::inprocess_device::reset(options);
+        dev = &sim::inprocess_device::reset({.mode = sim::usb_mode::bootloader});
         ASSERT_TRUE(device.connect_bootloader());
     }
 
@@ -31,32 +28,13 @@ class BootloaderTest : public ::testing::Test {
         return text;
     }
 
-    std::size_t count(std::uint8_t command) const {
-        std::size_t n = 0;
-        for (const auto& request : dev->requests) {
-            n += request.bytes[1] == command ? 1 : 0;
-        }
-        return n;
-    }
-
-    std::uint32_t address_of(const sim::request_record& request) const {
+    static std::uint32_t address_of(const sim::request_record& request) {
         return get_u32_le(request.bytes, 3);
     }
 
     // The application area as the device holds it.
     byte_vector flash() const {
-        const auto& state = dev->state();
-        return {state.mcu_flash, state.mcu_flash + sim::mcu_flash_size};
-    }
-
-    // Puts a report with `status` in the input queue, arriving now.
-    void queue_status(std::uint8_t status) {
-        auto& state = dev->state();
-        ASSERT_LT(state.queue_count, sim::input_queue_capacity);
-        auto& slot = state.queue[state.queue_count++];
-        slot = {};
-        slot.deliver_at_ns = dev->now_ns();
-        slot.data[0] = status;
+        return {dev->state().mcu_flash, dev->state().mcu_flash + sim::mcu_flash_size};
     }
 
     sim::inprocess_device* dev = nullptr;

@@ -13,22 +13,12 @@ namespace {
 using namespace ostrel;
 using namespace ostrel::testing;
 
-using bytes = std::vector<std::uint8_t>;
-
 class HexReader : public ::testing::Test {
   protected:
     // Reads `text` as a file's contents.
     bool read(const std::string& text) {
         write_file(dir.file("image.hex"), text);
-        image = {};
-        return read_intel_hex(image, dir.file("image.hex"), error);
-    }
-
-    // Expects `text` to fail with `defect` on line `line`.
-    void expect_defect(const std::string& text, hex_defect defect, std::size_t line) {
-        EXPECT_FALSE(read(text)) << text;
-        EXPECT_EQ(error.defect, defect) << text << describe(error.defect);
-        EXPECT_EQ(error.line, line) << text;
+        return read_intel_hex(image = {}, dir.file("image.hex"), error);
     }
 
     temp_dir dir;
@@ -36,163 +26,106 @@ class HexReader : public ::testing::Test {
     hex_read_error error;
 };
 
-std::string line(std::uint8_t type, std::uint16_t offset,
-                 std::initializer_list<std::uint8_t> data) {
+std::string line(std::uint8_t type, std::uint16_t offset, const bytes& data) {
     return hex_line(type, offset, data) + "\n";
 }
 
-TEST_F(HexReader, EndOfFileRecordMakesTheReadWithOrWithoutFinalLineFeed) {
-    const std::string records = line(0, 0x4000, {1, 2, 3});
-    ASSERT_TRUE(read(records + hex_eof + "\n"));
-    EXPECT_EQ(image.base_address, 0x4000u);
-    EXPECT_EQ(image.data, (bytes{1, 2, 3}));
-    EXPECT_TRUE(read(records + hex_eof));
-    EXPECT_EQ(image.data, (bytes{1, 2, 3}));
+TEST_F(HexReader, ReadsEachByteToItsAddress) {
+    const std::string abc = line(0, 0x4000, {1, 2, 3});
+    const std::string ext = line(4, 0, {0x00, 0x40});
+    const struct {
+        std::uint32_t base;
+        bytes data;
+        std::string text;
+    } cases[] = {
+        {0x4000, {1, 2, 3}, abc + hex_eof + "\n"},
+        {0x4000, {1, 2, 3}, abc + hex_eof},  // no line feed after the end record
+        {0x10,
+         {0xAA, 0xBB},
+         "\r\n# by hand\r\n  \t" + hex_line(0, 0x10, {0xAA, 0xBB}) +
+             " \t\r\n\n\v\f\r\nxyz:0000\r\n" + hex_eof + "\r\n"},
+        {0x4000, {1, 0, 0, 2}, line(0, 0x4000, {1}) + line(0, 0x4003, {2}) + hex_eof},  // gap 0x00
+        // Backwards records land at their own addresses, the gap between them 0x00.
+        {0x4000,
+         {1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 4},
+         line(0, 0x4010, {3, 4}) + line(0, 0x4000, {1, 2}) + hex_eof},
+        {0x100,
+         {1, 2, 3, 4, 5},
+         line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 4, 5}) + hex_eof},
+        {0x404000, {7}, ext + line(0, 0x4000, {7}) + hex_eof},
+        {0x10010, {7}, line(2, 0, {0x10, 0x00}) + line(0, 0x0010, {7}) + hex_eof},
+        // Start addresses (05, 03) do not move the data.
+        {0x404000,
+         {7},
+         ext + line(5, 0, {0x12, 0x34, 0x56, 0x78}) + line(3, 0, {0, 0, 0x12, 0x34}) +
+             line(0, 0x4000, {7}) + hex_eof},
+        {0, {1}, line(0, 0, {1}) + hex_eof + "\n" + line(0, 1, {2}) + "garbage :zz\n"},
+        {0, {}, hex_eof},
+        // Long comments and blanks are skipped; trailing blanks do not make a record long.
+        {0,
+         {1},
+         std::string(100000, '#') + "\n" + std::string(100000, ' ') + "\n" + hex_line(0, 0, {1}) +
+             std::string(5000, ' ') + "\n" + hex_eof},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(read(c.text)) << c.text << describe(error.defect);
+        EXPECT_EQ(image.base_address, c.base) << c.text;
+        EXPECT_EQ(image.data, c.data) << c.text;
+    }
 }
 
-TEST_F(HexReader, EveryByteReadButNoEndOfFileRecordFails) {
-    expect_defect(line(0, 0x4000, {1, 2, 3}), hex_defect::no_end_record, 0);
-    expect_defect("", hex_defect::no_end_record, 0);
-}
-
-TEST_F(HexReader, BlanksCrLfEmptyAndForeignLinesAreReadAsIfBare) {
-    const std::string text = "\r\n# built by hand\r\n  \t" + hex_line(0, 0x10, {0xAA, 0xBB}) +
-                             " \t\r\n\n\v\f\r\nxyz:0000\r\n" + hex_eof + "\r\n";
-    ASSERT_TRUE(read(text));
-    EXPECT_EQ(image.base_address, 0x10u);
-    EXPECT_EQ(image.data, (bytes{0xAA, 0xBB}));
-}
-
-TEST_F(HexReader, WrongChecksumStopsTheReadEvenBeforeAnEndOfFileRecord) {
-    std::string bad = hex_line(0, 0x20, {5});
-    bad.back() = bad.back() == '0' ? '1' : '0';
-    expect_defect(line(0, 0x10, {4}) + "\n" + bad + "\n" + hex_eof + "\n",
-                  hex_defect::checksum_mismatch, 3);
-}
-
-TEST_F(HexReader, ForwardGapIsFilledWithZeros) {
-    const bytes a(16, 0x11);
-    const bytes b(16, 0x22);
-    ASSERT_TRUE(read(hex_line(0, 0x4000, a) + "\n" + hex_line(0, 0x4020, b) + "\n" + hex_eof));
-    EXPECT_EQ(image.base_address, 0x4000u);
-    bytes expected = a;
-    expected.resize(32, 0x00);
-    expected.insert(expected.end(), b.begin(), b.end());
-    EXPECT_EQ(image.data, expected);
-}
-
-TEST_F(HexReader, RecordsGoingBackwardsArePlacedAtTheirOwnAddresses) {
-    ASSERT_TRUE(read(line(0, 0x4010, {3, 4}) + line(0, 0x4000, {1, 2}) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x4000u);
-    bytes expected(0x12, 0x00);
-    expected[0] = 1;
-    expected[1] = 2;
-    expected[0x10] = 3;
-    expected[0x11] = 4;
-    EXPECT_EQ(image.data, expected);
-
-    // A whole image written in shuffled record order reads back as the same image.
+TEST_F(HexReader, RecordsInAnyOrderReadAsTheSameImage) {
     const bytes data = random_bytes(4096, 7);
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < data.size(); at += 32) {
-        lines.push_back(
-            hex_line(0, static_cast<std::uint16_t>(0x8000 + at), std::span(data).subspan(at, 32)));
+        lines.push_back(line(0, static_cast<std::uint16_t>(0x8000 + at),
+                             bytes(data.begin() + at, data.begin() + at + 32)));
     }
-    std::shuffle(lines.begin(), lines.end(), std::mt19937(3));
-    std::string text;
-    for (const auto& l : lines) {
-        text += l + "\n";
-    }
-    ASSERT_TRUE(read(text + hex_eof));
+    // An ascending run of records, then the rest in any order.
+    std::shuffle(lines.begin() + 64, lines.end(), std::mt19937(3));
+    ASSERT_TRUE(read(std::accumulate(lines.begin(), lines.end(), std::string()) + hex_eof));
     EXPECT_EQ(image.base_address, 0x8000u);
     EXPECT_EQ(image.data, data);
 }
 
-TEST_F(HexReader, OverlapsMustAgreeByteForByte) {
-    ASSERT_TRUE(read(line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 4, 5}) + hex_eof));
-    EXPECT_EQ(image.data, (bytes{1, 2, 3, 4, 5}));
-    expect_defect(line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 9}) + hex_eof,
-                  hex_defect::overlap, 2);
-    // Found also when the later record lies lower.
-    expect_defect(line(0, 0x102, {3, 9}) + "\n" + line(0, 0x100, {1, 2, 3, 4}) + hex_eof,
-                  hex_defect::overlap, 1);
-}
-
-TEST_F(HexReader, ExtendedAddressRecordsMoveTheDataThatFollows) {
-    ASSERT_TRUE(read(line(4, 0, {0x00, 0x40}) + line(0, 0x4000, {7}) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x404000u);
-    ASSERT_TRUE(read(line(2, 0, {0x10, 0x00}) + line(0, 0x0010, {7}) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x10010u);
-}
-
-TEST_F(HexReader, StartAddressRecordsDoNotMoveTheData) {
-    ASSERT_TRUE(read(line(4, 0, {0x00, 0x40}) + line(5, 0, {0x12, 0x34, 0x56, 0x78}) +
-                     line(3, 0, {0x00, 0x00, 0x12, 0x34}) + line(0, 0x4000, {7}) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x404000u);
-    EXPECT_EQ(image.data, bytes{7});
-}
-
-TEST_F(HexReader, NothingAfterTheEndOfFileRecordIsRead) {
-    ASSERT_TRUE(read(line(0, 0, {1}) + hex_eof + "\n" + line(0, 1, {2}) + "garbage :zz\n"));
-    EXPECT_EQ(image.data, bytes{1});
-}
-
-TEST_F(HexReader, FilesWithoutDataGiveEmptyImages) {
-    ASSERT_TRUE(read(hex_eof));
-    EXPECT_EQ(image.base_address, 0u);
-    EXPECT_TRUE(image.data.empty());
-    // An empty data record still says where the image starts.
-    ASSERT_TRUE(read(line(4, 0, {0x00, 0x40}) + line(0, 0x4000, {}) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x404000u);
-    EXPECT_TRUE(image.data.empty());
-}
-
-TEST_F(HexReader, MalformedRecordsFailNamingTheirLineAndDefect) {
+TEST_F(HexReader, DefectsFailNamingTheirLine) {
     const std::string ok = line(0, 0, {1});
-    // Byte count 2 with one data byte, checksum right for the bytes present.
-    expect_defect(ok + ":0200000001FD\n" + hex_eof, hex_defect::count_mismatch, 2);
-    // Byte count 1 with two data bytes.
-    expect_defect(ok + ":010000000102FC\n" + hex_eof, hex_defect::count_mismatch, 2);
-    expect_defect(ok + ":0100000G01FE\n" + hex_eof, hex_defect::not_hex, 2);
-    expect_defect(ok + ":01 00000001FE\n" + hex_eof, hex_defect::not_hex, 2);
-    expect_defect(ok + ":00000001F\n" + hex_eof, hex_defect::too_short, 2);
-    expect_defect(ok + ":\n" + hex_eof, hex_defect::too_short, 2);
-    expect_defect(ok + ":0100000001F\n" + hex_eof, hex_defect::odd_digits, 2);
-    expect_defect(ok + line(4, 0, {0x40}) + hex_eof, hex_defect::bad_address_record, 2);
-    expect_defect(ok + line(2, 0, {0, 0x40, 0}) + hex_eof, hex_defect::bad_address_record, 2);
-    expect_defect(line(4, 0, {0xFF, 0xFF}) + line(0, 0xFFFF, {1, 2}) + hex_eof,
-                  hex_defect::past_address_space, 2);
-}
-
-TEST_F(HexReader, LongLinesAreBoundedButOnlyRecordsFailOnThem) {
-    const std::string record = hex_line(0, 0, {1});
-    // A long comment and a long run of blanks are skipped; a record with long trailing
-    // blanks is still a record.
-    ASSERT_TRUE(read(std::string(100000, '#') + "\n" + std::string(100000, ' ') + "\n" + record +
-                     std::string(5000, ' ') + "\n" + hex_eof));
-    EXPECT_EQ(image.data, bytes{1});
-    expect_defect(record + std::string(5000, '0') + "\n" + hex_eof, hex_defect::line_too_long, 1);
-}
-
-TEST_F(HexReader, ImagesBeyondTheLimitAreRefusedWithoutHoldingThem) {
-    // Two bytes 16 MiB apart: the gap is not allocated.
-    expect_defect(line(0, 0, {1}) + line(4, 0, {0x01, 0x00}) + line(0, 0, {2}) + hex_eof,
-                  hex_defect::image_too_large, 3);
+    std::string bad_sum = hex_line(0, 0x20, {5});
+    bad_sum.back() = bad_sum.back() == '0' ? '1' : '0';
     // The same 255 bytes again and again: agreeing overlaps, but data without end.
-    const std::string repeated = hex_line(0, 0, bytes(255, 0x5A)) + "\n";
-    std::string text;
+    std::string endless;
     for (std::size_t i = 0; i * 255 <= hex_image_limit; ++i) {
-        text += repeated;
+        endless += line(0, 0, bytes(255, 0x5A));
     }
-    expect_defect(text + hex_eof, hex_defect::image_too_large, hex_image_limit / 255 + 1);
-}
-
-TEST_F(HexReader, MissingFileCannotBeOpened) {
-    image.base_address = 0x55;
-    EXPECT_FALSE(read_intel_hex(image, dir.file("absent.hex"), error));
-    EXPECT_EQ(error.defect, hex_defect::cannot_open);
-    EXPECT_EQ(image.base_address, 0x55u);
-    EXPECT_FALSE(read_intel_hex(image, dir.file("absent.hex")));
+    using enum hex_defect;
+    const struct {
+        hex_defect defect;
+        std::size_t line;
+        std::string text;
+    } cases[] = {
+        {no_end_record, 0, ok},
+        {checksum_mismatch, 3, ok + "\n" + bad_sum + "\n" + hex_eof},
+        {count_mismatch, 2, ok + ":0200000001FD\n" + hex_eof},  // the sum right for what is there
+        {count_mismatch, 2, ok + ":010000000102FC\n" + hex_eof},
+        {not_hex, 2, ok + ":01 00000001FE\n" + hex_eof},
+        {too_short, 2, ok + ":\n" + hex_eof},
+        {odd_digits, 2, ok + ":0100000001F\n" + hex_eof},
+        {bad_address_record, 2, ok + line(4, 0, {0x40}) + hex_eof},
+        {bad_address_record, 2, ok + line(2, 0, {0, 0x40, 0}) + hex_eof},
+        {past_address_space, 2, line(4, 0, {0xFF, 0xFF}) + line(0, 0xFFFF, {1, 2}) + hex_eof},
+        {line_too_long, 1, hex_line(0, 0, {1}) + std::string(5000, '0') + "\n" + hex_eof},
+        {overlap, 2, line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 9}) + hex_eof},
+        // Found also when the later record lies lower.
+        {overlap, 1, line(0, 0x102, {3, 9}) + "\n" + line(0, 0x100, {1, 2, 3, 4}) + hex_eof},
+        // Two bytes 16 MiB apart: refused without allocating the gap.
+        {image_too_large, 3, ok + line(4, 0, {0x01, 0x00}) + line(0, 0, {2}) + hex_eof},
+        {image_too_large, hex_image_limit / 255 + 1, endless + hex_eof},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(read(c.text)) << c.text.substr(0, 100);
+        EXPECT_EQ(error.defect, c.defect) << c.text.substr(0, 100) << describe(error.defect);
+        EXPECT_EQ(error.line, c.line) << c.text.substr(0, 100);
+    }
 }
 
 // objcopy's output is a peer's view of Intel HEX: random data at the application start,
@@ -215,17 +148,13 @@ TEST_F(HexReader, RoundTripOfObjcopyOutput) {
     }
 }
 
-TEST(HexText, TrimRemovesTheSixBlanksAtBothEndsOnly) {
+TEST(HexText, TrimChecksumAndVerify) {
     std::string text = " \t\n\v\f\r:00 00\r\n";
     trim_whitespace(text);
     EXPECT_EQ(text, ":00 00");
     std::string blank = " \r\n";
     trim_whitespace(blank);
     EXPECT_EQ(blank, "");
-}
-
-TEST(HexText, ChecksumIsTheTwosComplementOfThePairSum) {
-    EXPECT_EQ(hex_checksum("00000001"), 0xFF);
     EXPECT_EQ(hex_checksum("0300300002337A"), 0x1E);
     EXPECT_EQ(hex_checksum("012"), 0xFD);  // 0x01 + 0x2, the lone digit a pair of its own
     EXPECT_TRUE(verify_hex_line(":0300300002337A1E"));
