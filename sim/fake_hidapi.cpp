@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <deque>
 #include <new>
+#include <optional>
+#include <vector>
 
 #include <hidapi.h>
 
@@ -18,6 +21,9 @@ struct hid_device_ {
     std::uint32_t generation;
     bool nonblocking;
     hid_device_info* info;
+    // This handle's own copies of the reports that arrived while other handles were open:
+    // hidraw gives every reader a copy of each report, in a buffer of its own.
+    std::deque<sim::reply_bytes> own{};
 };
 
 namespace {
@@ -25,6 +31,55 @@ namespace {
 using sim::device_state;
 
 const wchar_t* last_error = L"Success";
+
+// The open handles and the device they were opened on (a test may replace the device).
+std::vector<hid_device*> open_handles;
+const device_state* handles_device = nullptr;
+
+// The open handles that still talk to the device as it is now.
+std::vector<hid_device*> live_handles(const device_state& state) {
+    if (&state != handles_device) {
+        open_handles.clear();
+        handles_device = &state;
+    }
+    std::vector<hid_device*> live;
+    for (hid_device* handle : open_handles) {
+        if (state.mode != sim::usb_mode::absent && handle->generation == state.generation &&
+            handle->product_id == sim::product_id_of(state.mode)) {
+            live.push_back(handle);
+        }
+    }
+    return live;
+}
+
+// Hands each of `handles` a copy of every report that has arrived; each keeps at most 63,
+// as the model's queue does.
+void share_reports(device_state& state, std::int64_t now, const std::vector<hid_device*>& handles) {
+    while (const auto report = sim::take_report(state, now)) {
+        for (hid_device* handle : handles) {
+            if (handle->own.size() + 1 < sim::input_queue_capacity) {
+                handle->own.push_back(*report);
+            }
+        }
+    }
+}
+
+// The next report for `dev`: its own copies first; the model's queue is read directly
+// while no other handle is open.
+std::optional<sim::reply_bytes> next_report(device_state& state, hid_device* dev,
+                                            std::int64_t now) {
+    const std::vector<hid_device*> handles = live_handles(state);
+    const bool alone = handles.size() <= 1;
+    if (!alone) {
+        share_reports(state, now, handles);
+    }
+    if (!dev->own.empty()) {
+        const sim::reply_bytes report = dev->own.front();
+        dev->own.pop_front();
+        return report;
+    }
+    return alone ? sim::take_report(state, now) : std::nullopt;
+}
 
 hid_device_info* make_info(const device_state& state) {
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
@@ -37,8 +92,8 @@ hid_device_info* make_info(const device_state& state) {
     info->serial_number = wcsdup(L"");
     info->release_number = 0x0100;
     info->manufacturer_string = wcsdup(L"Ostrel (virtual)");
-    info->product_string = wcsdup(state.mode == sim::usb_mode::bootloader ? L"Ostrel bootloader"
-                                                                           : L"Ostrel");
+    info->product_string =
+        wcsdup(state.mode == sim::usb_mode::bootloader ? L"Ostrel bootloader" : L"Ostrel");
     info->usage_page = 0xFF00;
     info->usage = 0x01;
     info->interface_number = 0;
@@ -89,9 +144,13 @@ int copy_string(const wchar_t* text, wchar_t* out, size_t max_length) {
 
 extern "C" {
 
-int hid_init(void) { return 0; }
+int hid_init(void) {
+    return 0;
+}
 
-int hid_exit(void) { return 0; }
+int hid_exit(void) {
+    return 0;
+}
 
 hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
     device_state* state = sim::backend::state();
@@ -99,8 +158,7 @@ hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_
         return nullptr;
     }
     sim::settle(*state, sim::backend::now_ns());
-    if (state->mode == sim::usb_mode::absent ||
-        (vendor_id != 0 && vendor_id != state->vendor_id) ||
+    if (state->mode == sim::usb_mode::absent || (vendor_id != 0 && vendor_id != state->vendor_id) ||
         (product_id != 0 && product_id != sim::product_id_of(state->mode))) {
         return nullptr;
     }
@@ -137,7 +195,15 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
     }
     auto* dev = new (std::nothrow) hid_device_{product_id, state->generation, false, nullptr};
     if (dev != nullptr) {
-        sim::clear_reports(*state);  // a new handle sees only reports that come after it
+        // A new handle sees only reports that come after it; those that came before go to
+        // the handles already open, or nowhere.
+        const std::vector<hid_device*> others = live_handles(*state);
+        if (others.empty()) {
+            sim::clear_reports(*state);
+        } else {
+            share_reports(*state, sim::backend::now_ns(), others);
+        }
+        open_handles.push_back(dev);
     }
     return dev;
 }
@@ -173,7 +239,7 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
             return -1;
         }
         const std::int64_t now = sim::backend::now_ns();
-        if (auto report = sim::take_report(*state, now)) {
+        if (auto report = next_report(*state, dev, now)) {
             const size_t n = std::min(length, report->size());
             std::memcpy(data, report->data(), n);
             return static_cast<int>(n);
@@ -209,6 +275,7 @@ int hid_get_input_report(hid_device* /*dev*/, unsigned char* /*data*/, size_t /*
 
 void hid_close(hid_device* dev) {
     if (dev != nullptr) {
+        std::erase(open_handles, dev);
         hid_free_enumeration(dev->info);
         delete dev;
     }
@@ -242,7 +309,9 @@ hid_device_info* hid_get_device_info(hid_device* dev) {
     return dev->info;
 }
 
-const wchar_t* hid_error(hid_device* /*dev*/) { return last_error; }
+const wchar_t* hid_error(hid_device* /*dev*/) {
+    return last_error;
+}
 
 const hid_api_version* hid_version(void) {
     static const hid_api_version version{HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR,
@@ -250,6 +319,8 @@ const hid_api_version* hid_version(void) {
     return &version;
 }
 
-const char* hid_version_str(void) { return HID_API_VERSION_STR; }
+const char* hid_version_str(void) {
+    return HID_API_VERSION_STR;
+}
 
 }  // extern "C"

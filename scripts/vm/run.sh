@@ -17,7 +17,8 @@ fail() {
 now() { date +%s.%N; }
 took() { awk -v s="$1" -v e="$(now)" 'BEGIN { printf "%.1f s", e - s }'; }
 
-for tool in qemu-system-x86_64 apt-get dpkg-deb cpio gzip xz zstd objcopy timeout; do
+qemu=${QEMU:-qemu-system-x86_64}
+for tool in "$qemu" apt-get dpkg-deb cpio gzip xz zstd objcopy timeout; do
   command -v "$tool" >/dev/null || fail "$tool is missing: run scripts/setup.sh"
 done
 for name in ostrel_firmware_update ostrel_hid_probe ostrel_uhid ostrel_sim; do
@@ -33,7 +34,7 @@ start=$(now)
 echo "guest: $(du -h "$vm/initramfs.cpio.gz" | cut -f1) initramfs ($(took "$start"))"
 
 start=$(now)
-timeout 540 qemu-system-x86_64 -accel tcg -m 512 -smp 2 -display none -serial stdio \
+timeout 540 "$qemu" -accel tcg -m 512 -smp 2 -display none -serial stdio \
   -monitor none -no-reboot -nic none -kernel "$vm/kernel/vmlinux" \
   -initrd "$vm/initramfs.cpio.gz" \
   -append "console=ttyS0 quiet loglevel=3 panic=-1 OSTREL_VM_ONLY=${OSTREL_VM_ONLY:-}" \

@@ -32,6 +32,7 @@ begin() {
     shift
     problems=
     run_count=0
+    started=$(cut -d' ' -f1 /proc/uptime)
     device=$work/$name
     (cd "$data" && "$sim" init "$device" --reenumeration-ms 500 "$@") || problem "init failed"
     start_device
@@ -54,6 +55,7 @@ wait_hidraw() {
 
 start_device() {
     [ "$mode" = kernel ] || return 0
+    dmesg -c >/dev/null
     "$bin/ostrel_uhid" "$device" &
     uhid_pid=$!
     if "$sim" show "$device" | grep -q '"mode": "absent"'; then
@@ -64,6 +66,9 @@ start_device() {
 
 stop_device() {
     [ -n "$uhid_pid" ] || return 0
+    # uhid drops reports when the device process falls behind; that would be a fault of
+    # this set-up, not of the program.
+    ! dmesg | grep -q "queue is full" || problem "the kernel's uhid queue overflowed"
     kill "$uhid_pid"
     wait "$uhid_pid"
     uhid_pid=
@@ -174,11 +179,12 @@ finish() {
     show | sed 's/"opens": [0-9]*, //' >"$work/$name.state"
     stop_device
     compare_with_expected
+    took=$(awk -v s="$started" '{ printf "%.1f s", $1 - s }' /proc/uptime)
     if [ -z "$problems" ]; then
-        echo "PASS $name"
+        echo "PASS $name ($took)"
         passed=$((passed + 1))
     else
-        echo "FAIL $name: ${problems#; }"
+        echo "FAIL $name ($took): ${problems#; }"
         failed=$((failed + 1))
     fi
 }

@@ -130,9 +130,12 @@ void front_end::run(const volatile std::sig_atomic_t& stop) {
                                static_cast<long>(wait_ns % 1'000'000'000)};
         pollfd descriptor{link_.fd(), POLLIN, 0};
         if (ppoll(&descriptor, 1, &timeout, nullptr) > 0 && (descriptor.revents & POLLIN) != 0) {
+            // Everything the kernel has queued, at once: its queue holds 32 events and drops
+            // what comes on top, where a USB device would make the host's write wait.
             uhid_event event;
-            if (link_.read_event(event)) {
+            while (stop == 0 && link_.read_event(event)) {
                 handle(event);
+                deliver_due_reports(backend::now_ns());
             }
         }
     }

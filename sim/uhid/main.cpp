@@ -3,6 +3,8 @@
 // kernel's hidraw driver and the system's hidapi. Runs until SIGTERM or SIGINT; the device
 // leaves when it stops. `ostrel_sim show/log/dump/fault/plug/unplug` work on DIR meanwhile;
 // after `ostrel_sim init` on DIR it must be started again.
+#include <sched.h>
+
 #include <climits>
 #include <csignal>
 #include <cstdlib>
@@ -46,6 +48,10 @@ int main(int argc, char** argv) {
                   << "\n";
         return 1;
     }
+    // A USB device does not wait for the host's processor. Where allowed, the device runs
+    // before the host's programs, so that the kernel's uhid queue never fills.
+    const sched_param priority{sched_get_priority_min(SCHED_FIFO)};
+    sched_setscheduler(0, SCHED_FIFO, &priority);
     struct sigaction action {};
     action.sa_handler = request_stop;
     sigaction(SIGTERM, &action, nullptr);
