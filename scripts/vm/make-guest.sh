@@ -36,6 +36,8 @@ mkdir -p "$root/vm/expected"
 cp "$vm"/expected/*.{out,err,status,log,state} "$root/vm/expected/"
 cp -r "$data" "$root/vm/data"
 
+printf 'root:x:0:0:root:/:/bin/sh\nostrel:x:1000:1000:ostrel:/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\nostrel:x:1000:\n' >"$root/etc/group"
 cp /bin/busybox "$root/bin/busybox"
 if ldd "$root/bin/busybox" >/dev/null 2>&1; then
   echo "make-guest: /bin/busybox is not static (install busybox-static)" >&2

@@ -62,6 +62,19 @@ start_device() {
         return 0
     fi
     wait_hidraw listed || problem "the kernel did not list the device"
+    wait_access 666
+}
+
+# Waits (2 s at most) until ostrel_uhid has given the hidraw node the rights in $1.
+wait_access() {
+    [ "$mode" = kernel ] || return 0
+    tries=0
+    while [ $tries -lt 20 ]; do
+        [ "$(stat -c %a /dev/hidraw* 2>/dev/null)" = "$1" ] && return 0
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    problem "the hidraw node did not get the rights $1"
 }
 
 stop_device() {
@@ -93,7 +106,10 @@ run_program() {
     out=$work/$name.$run_count.out
     err=$work/$name.$run_count.err
     if [ "$mode" = kernel ]; then
-        (cd "$data" && "$@") >"$out" 2>"$err"
+        # As a user, who reaches the device through the rights of its hidraw node (su
+        # stops reading options at its user name only with POSIXLY_CORRECT).
+        POSIXLY_CORRECT=1 su -s /bin/sh -c 'unset POSIXLY_CORRECT; cd "$0" && exec "$@"' \
+            ostrel "$data" "$@" >"$out" 2>"$err"
     else
         (cd "$data" && "$sim" run "$device" -- "$@") >"$out" 2>"$err"
     fi
@@ -322,8 +338,19 @@ scenario_hidapi() {
     finish
 }
 
+# The host lacks the right to open the device: the program says so.
+scenario_denied() {
+    begin denied
+    "$sim" fault "$device" denied || problem "fault not armed"
+    wait_access 600
+    run -v
+    expect_status 1
+    expect_err_has "The Ostrel is connected but cannot be opened"
+    finish
+}
+
 # OSTREL_VM_ONLY (scenario names, comma-separated) runs only those.
-for scenario in hidapi help versions flash update erase absent refusal flash_update; do
+for scenario in hidapi help versions flash update erase absent denied refusal flash_update; do
     case ",${OSTREL_VM_ONLY:-$scenario}," in
         *",$scenario,"*) "scenario_$scenario" ;;
     esac

@@ -1,12 +1,14 @@
 #include "sim/uhid/front_end.h"
 
 #include <poll.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 #include "sim/backend.h"
+#include "sim/uhid/hidraw_node.h"
 #include "sim/uhid/report_framing.h"
 
 namespace sim::uhid {
@@ -17,6 +19,8 @@ namespace {
 constexpr std::int64_t leave_after_request_ns = 100'000'000;
 // How often the state is looked at for changes made from outside (plug, unplug, faults).
 constexpr std::int64_t look_interval_ns = 10'000'000;
+// How often a new device's hidraw node is looked for until the kernel has made it.
+constexpr std::int64_t node_look_interval_ns = 1'000'000;
 
 const char* device_name(usb_mode mode) {
     return mode == usb_mode::bootloader ? "Ostrel bootloader" : "Ostrel";
@@ -35,6 +39,7 @@ void front_end::sync_presence(std::int64_t now) {
         }
         link_.destroy();
         shown_mode_ = usb_mode::absent;
+        node_.clear();
     }
     if (!link_.present() && state_.mode != usb_mode::absent) {
         if (link_.create(state_.vendor_id, product_id_of(state_.mode), device_name(state_.mode))) {
@@ -56,10 +61,29 @@ void front_end::deliver_due_reports(std::int64_t now) {
     }
 }
 
+// Who may open the device, as a udev rule would set it: everyone, or only root while the
+// model says the host lacks the right (the `denied` fault).
+void front_end::apply_access() {
+    if (!current()) {
+        return;
+    }
+    if (node_.empty()) {
+        node_ = find_hidraw_node(state_.vendor_id, product_id_of(shown_mode_));
+        access_ = 0;
+    }
+    const unsigned wanted = openable(state_) ? 0666 : 0600;
+    if (!node_.empty() && wanted != access_ && chmod(node_.c_str(), wanted) == 0) {
+        access_ = wanted;
+    }
+}
+
 std::int64_t front_end::next_wake(std::int64_t now) const {
     std::int64_t wake = std::min(next_event_ns(state_), now + look_interval_ns);
     if (link_.present() && !current()) {
         wake = std::min(wake, std::max(now, last_request_ns_ + leave_after_request_ns));
+    }
+    if (current() && node_.empty()) {
+        wake = std::min(wake, now + node_look_interval_ns);  // give it its rights soon
     }
     return wake;
 }
@@ -124,6 +148,7 @@ void front_end::run(const volatile std::sig_atomic_t& stop) {
         const std::int64_t now = backend::now_ns();
         settle(state_, now);
         sync_presence(now);
+        apply_access();
         deliver_due_reports(now);
         const std::int64_t wait_ns = std::max<std::int64_t>(0, next_wake(now) - now);
         const timespec timeout{static_cast<time_t>(wait_ns / 1'000'000'000),

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "sim/model.h"
 #include "sim/uhid/uhid_link.h"
@@ -25,6 +26,7 @@ class front_end {
     bool current() const;
     void sync_presence(std::int64_t now);
     void deliver_due_reports(std::int64_t now);
+    void apply_access();
     std::int64_t next_wake(std::int64_t now) const;
     void handle(const uhid_event& event);
     bool take_request(channel via, std::uint8_t report_number,
@@ -36,6 +38,8 @@ class front_end {
     std::uint32_t shown_generation_ = 0;
     std::int64_t last_request_ns_ = 0;
     bool create_failed_ = false;
+    std::string node_;     // the device's hidraw node, once the kernel has made it
+    unsigned access_ = 0;  // the permission bits given to it
 };
 
 }  // namespace sim::uhid

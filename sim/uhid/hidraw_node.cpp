@@ -1,0 +1,34 @@
+#include "sim/uhid/hidraw_node.h"
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <fstream>
+
+namespace sim::uhid {
+
+std::string find_hidraw_node(std::uint16_t vendor, std::uint16_t product) {
+    char wanted[40];
+    std::snprintf(wanted, sizeof wanted, "HID_ID=0003:%08X:%08X", vendor, product);
+    DIR* nodes = opendir("/sys/class/hidraw");
+    if (nodes == nullptr) {
+        return {};
+    }
+    std::string found;
+    while (const dirent* entry = readdir(nodes)) {
+        const std::string name = entry->d_name;
+        if (name.rfind("hidraw", 0) != 0) {
+            continue;
+        }
+        std::ifstream uevent("/sys/class/hidraw/" + name + "/device/uevent");
+        for (std::string line; std::getline(uevent, line);) {
+            if (line == wanted) {
+                found = "/dev/" + name;
+            }
+        }
+    }
+    closedir(nodes);
+    return found;
+}
+
+}  // namespace sim::uhid
