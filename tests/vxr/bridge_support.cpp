@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "app/tasks.h"
 #include "sim/bridge_flash.h"
@@ -12,9 +13,8 @@ namespace bridge_test {
 
 std::string write_image(const ostrel::testing::temp_dir& dir, const std::string& name,
                         const image& bytes) {
-    const std::string path = dir.file(name);
-    ostrel::testing::write_file(path, bytes);
-    return path;
+    ostrel::testing::write_file(dir.file(name), bytes);
+    return dir.file(name);
 }
 
 sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks) {
@@ -23,11 +23,18 @@ sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid
     const area banks[4] = {config_bank[0], config_bank[1], fw_bank[0], fw_bank[1]};
     for (std::size_t i = 0; i < 4; ++i) {
         if ((valid_banks & (1u << i)) == 0) {
-            std::memset(dev.state().bridge_flash + banks[i].start, 0xFF, banks[i].size);
+            dev.state().bridge_flash[banks[i].start + banks[i].size - 16] = 0x00;
+            dev.state().bridge_flash[banks[i].start + banks[i].size - 1] = 0x00;
         }
     }
     sim::refresh_bridge(dev.state());
     return dev;
+}
+
+ostrel::bootloader_thread connected() {
+    ostrel::bootloader_thread device;
+    EXPECT_TRUE(device.connect_app());
+    return device;
 }
 
 cli_result run_cli(std::vector<std::string> args) {
@@ -49,31 +56,45 @@ bool valid(sim::inprocess_device& dev, area bank) {
     return usable(trailer[0]) && usable(trailer[15]);
 }
 
+bool runs(sim::inprocess_device& dev, const image& bytes) {
+    const auto good = [&](const area(&pair)[2]) {
+        const area& bank = pair[valid(dev, pair[1])];
+        return valid(dev, bank) && holds(dev, bank, bytes, pair[0]);
+    };
+    return good(config_bank) && good(fw_bank) && holds(dev, esm, bytes, esm);
+}
+
 std::vector<std::string> requests(const sim::inprocess_device& dev) {
     std::vector<std::string> out;
+    std::string head;  // the last word without its count
+    std::uint64_t last_kind = 0;
+    std::uint32_t next = 0;
+    int repeats = 0;
     for (const sim::request_record& record : dev.requests) {
         const auto& b = record.bytes;
         const auto u32 = [&b](std::size_t at) {
-            return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24;
+            return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
         };
-        char text[40] = {static_cast<char>(b[1]), '\0'};
-        if (b[1] == 'K') {
-            std::snprintf(text, sizeof text, "K 0x%05X+0x%X", u32(2), u32(6));
-        } else if (b[1] == 'A') {
-            std::snprintf(text, sizeof text, "A 0x%05X+0x%X", u32(3), b[2]);
-        } else if (b[1] == 'D') {
-            const bool sector = b[2] == 0x80;
-            std::snprintf(text, sizeof text, "D 0x%05X+0x%X", sector ? b[3] << 12 : b[2] << 16,
-                          sector ? 0x1000 : 0x10000);
+        const bool k = b[1] == 'K', a = b[1] == 'A', d = b[1] == 'D', sector = b[2] == 0x80;
+        const std::uint32_t at = k ? u32(2) : a ? u32(3) : sector ? b[3] << 12 : b[2] << 16;
+        const std::uint32_t size = k ? u32(6) : a ? b[2] : sector ? 0x1000 : 0x10000;
+        const std::uint64_t kind = std::uint64_t(b[1]) << 32 | size;
+        const bool goes_on = (a || d) && kind == last_kind && at == next;
+        last_kind = kind;
+        next = at + size;
+        if (goes_on) {
+            out.back() = head + " x" + std::to_string(++repeats);
+            continue;
         }
-        out.push_back(text);
+        char text[40] = {static_cast<char>(b[1]), '\0'};
+        if (k || a || d) {
+            std::snprintf(text, sizeof text, "%c 0x%05X+0x%X", b[1], at, size);
+        }
+        head = text;
+        repeats = 1;
+        out.push_back(head);
     }
     return out;
-}
-
-std::size_t count(const sim::inprocess_device& dev, char command) {
-    return std::count_if(dev.requests.begin(), dev.requests.end(),
-                         [command](const sim::request_record& r) { return r.bytes[1] == command; });
 }
 
 }  // namespace bridge_test

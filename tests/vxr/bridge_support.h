@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "device/bootloader_thread.h"
 #include "sim/inprocess_device.h"
 #include "tests/support/temp_dir.h"
 
@@ -25,9 +26,11 @@ inline constexpr area esm = {0x40000, 0x40000};
 std::string write_image(const ostrel::testing::temp_dir& dir, const std::string& name,
                         const image& bytes);
 
-// A fresh in-process device whose flash holds `old_image` in the esm region and in the
-// banks named by the low four bits of `valid`; the other banks are erased.
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid);
+// A fresh device whose flash holds `old_image` everywhere; the banks not named valid by the
+// low four bits of `valid_banks` have their trailers zeroed at both ends, as the program
+// invalidates a bank, so that an erase left out or not made shows.
+sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks);
+ostrel::bootloader_thread connected();
 
 struct cli_result {
     int status;
@@ -40,10 +43,13 @@ cli_result run_cli(std::vector<std::string> args);
 bool holds(sim::inprocess_device& dev, area where, const image& bytes, area source);
 // Whether the bank's trailer makes it valid (first and last byte neither 0x00 nor 0xFF).
 bool valid(sim::inprocess_device& dev, area bank);
+// Whether the bank of each pair the device runs from (bank 1 when valid) is valid and
+// holds the image's copy, and the esm region the image's bytes.
+bool runs(sim::inprocess_device& dev, const image& bytes);
 
 // The requests received, one word each: "T", "K 0x40000+0x40000", "A 0x07FF0+0x1",
-// "D 0x30000+0x10000".
+// "D 0x30000+0x10000"; a run of 'A' or 'D' of one size at consecutive addresses is one word
+// with its length: "A 0x20000+0x20 x1024".
 std::vector<std::string> requests(const sim::inprocess_device& dev);
-std::size_t count(const sim::inprocess_device& dev, char command);
 
 }  // namespace bridge_test

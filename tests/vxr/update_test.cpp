@@ -1,172 +1,131 @@
-// The bridge update procedure: bank selection, the recovery from a contradictory status,
-// the progress it reports, the check of every written region, and where it stops.
+// The bridge update: the decision (which copy of the image a valid bank 1 is compared
+// with, failed queries), which banks are asked and written, the recovery from a
+// contradictory status, the progress reported, the check of every written region, and
+// where it stops.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "device/bootloader_thread.h"
 #include "sim/bridge_flash.h"
 #include "tests/vxr/bridge_support.h"
 
 namespace {
 
 using namespace bridge_test;
-using ::testing::ElementsAreArray;
+using steps = std::vector<std::string>;
+
+steps operator+(steps a, const steps& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Config, then firmware, written into one bank and checked before the other is invalidated.
+const steps into_bank1 = {"D 0x20000+0x1000 x8", "A 0x20000+0x20 x1024", "K 0x20000+0x8000",
+                          "A 0x07FF0+0x1",       "A 0x07FFF+0x1",        "D 0x28000+0x1000 x8",
+                          "D 0x30000+0x10000",   "A 0x28000+0x20 x3072", "K 0x28000+0x18000",
+                          "A 0x1FFF0+0x1",       "A 0x1FFFF+0x1"};
+const steps into_bank0 = {"D 0x00000+0x1000 x8", "A 0x00000+0x20 x1024", "K 0x00000+0x8000",
+                          "A 0x27FF0+0x1",       "A 0x27FFF+0x1",        "D 0x08000+0x1000 x8",
+                          "D 0x10000+0x10000",   "A 0x08000+0x20 x3072", "K 0x08000+0x18000",
+                          "A 0x3FFF0+0x1",       "A 0x3FFFF+0x1"};
+const steps into_esm = {"D 0x40000+0x10000 x4", "A 0x40000+0x20 x8192", "K 0x40000+0x40000"};
+const std::string k_cfg0 = "K 0x00000+0x8000", k_fw0 = "K 0x08000+0x18000",
+                  k_cfg1 = "K 0x20000+0x8000", k_fw1 = "K 0x28000+0x18000",
+                  k_esm = "K 0x40000+0x40000";
+const steps checked_05 = {"T", k_cfg0, k_fw0, k_esm, "T"};  // the decision, the status
+const steps checked_0a = {"T", k_cfg1, k_fw1, k_esm, "T"};
+// Both banks of a pair valid: the status, then both pairs erased (a refused erase is passed
+// over) and written afresh into bank 0, even when nothing differs.
+const steps recovered = steps{"T", "D 0x00000+0x10000 x4"} + into_bank0;
 
 class Update : public ::testing::Test {
   protected:
     ostrel::testing::temp_dir dir;
-    const image fresh = sim::make_fullrom_image(21, "VXR NEW");
+    image fresh = sim::make_fullrom_image(21, "VXR NEW");
     const image stale = sim::make_fullrom_image(22, "VXR OLD");
     const std::string path = write_image(dir, "new.fullrom", fresh);
     std::vector<double> progress;
 
     bool update(sim::inprocess_device& dev, const std::string& file) {
-        ostrel::bootloader_thread device;
-        EXPECT_TRUE(device.connect_app());
+        auto device = connected();
         dev.requests.clear();
+        progress.clear();
         return device.vxr_flash_update(file, [this](double p) { progress.push_back(p); });
     }
-    bool update(sim::inprocess_device& dev) { return update(dev, path); }
+    // The plan for `fresh` as "config fw esm" flags, e.g. "-- fw --".
+    std::string decide() {
+        ostrel::testing::write_file(path, fresh);
+        const auto plan = connected().check_vxr_update(path);
+        return std::string(plan.config ? "config" : "--") + (plan.fw ? " fw" : " --") +
+               (plan.esm ? " esm" : " --");
+    }
 };
 
-// The requests after the decision, with each region's run of 32-byte chunks as one word
-// ("A* 0x20000") and 'T' left out.
-std::vector<std::string> steps(const sim::inprocess_device& dev) {
-    std::vector<std::string> out;
-    const auto all = requests(dev);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (all[i].ends_with("+0x20")) {
-            if (!all[i - 1].ends_with("+0x20")) {
-                out.push_back("A* " + all[i].substr(2, 7));
-            }
-        } else if (all[i] != "T") {
-            out.push_back(all[i]);
+TEST_F(Update, DecisionComparesValidBank1WithTheImagesBank1CopyAndOnly512KiBCount) {
+    auto& dev = device_holding(fresh, 0x0A);  // bank 1 holds the image's bank 1 copy
+    fresh[0x20000] ^= 0x01;                   // now the image's two config copies differ
+    fresh.resize(0x90000, 0x00);              // and the file is longer than an image
+    EXPECT_EQ(decide(), "config -- --");
+    dev.state().bridge_flash[0x20000] ^= 0x01;
+    EXPECT_EQ(decide(), "-- -- --");
+}
+
+TEST_F(Update, DecisionCountsFailedQueriesAsDifferences) {
+    device_holding(fresh, 0x0F).arm("refuse:app/T@1");  // every bank holds the image
+    EXPECT_EQ(decide(), "config fw --");
+    // A lost checksum is a difference even where the image's sum is 0, as a lost reply's is.
+    std::fill(fresh.begin() + 0x40000, fresh.end(), 0x00);
+    auto& zeroed = device_holding(fresh, 0x05);
+    EXPECT_EQ(decide(), "-- -- --");
+    zeroed.arm("noreply:app/K@3");
+    EXPECT_EQ(decide(), "-- -- esm");
+}
+
+TEST_F(Update, AsksAndWritesTheRightBanksWithExactProgress) {
+    using marks = std::vector<std::pair<std::size_t, double>>;  // the last is the last call
+    const marks all = {{0, 32.0 / 393216.0}, {1023, 1.0 / 12.0}, {4095, 1.0 / 3.0}, {12287, 1.0}};
+    const marks pairs = {{0, 32.0 / 131072.0}, {4095, 1.0}};
+    const steps fw_into_bank1(into_bank1.begin() + 5, into_bank1.end());
+    const std::string refuse = "refuse:app/D@2";
+    // Status before (bits 4 to 7 to be ignored), old image, a byte of it flipped (or 0),
+    // fault, requests, status after, progress at some calls.
+    const std::tuple<std::uint8_t, const image*, std::uint32_t, std::string, steps, std::uint8_t,
+                     marks>
+        rows[] = {
+            {0x05, &stale, 0, "", checked_05 + into_bank1 + into_esm, 0x0A, all},
+            {0x0A, &stale, 0, "", checked_0a + into_bank0 + into_esm, 0x05, all},
+            {0x06, &fresh, 0, "", {"T", k_cfg1, k_fw0, k_esm, "T"}, 0x06, {}},
+            {0x00, &fresh, 0, "", steps{"T", k_esm, "T"} + into_bank0, 0x05, pairs},
+            {0xF0, &fresh, 0, "", steps{"T", k_esm, "T"} + into_bank0, 0xF5, pairs},
+            {0x03, &fresh, 0, refuse, steps{"T", k_cfg1, k_esm} + recovered, 0x05, pairs},
+            {0x0C, &fresh, 0, refuse, steps{"T", k_fw1, k_esm} + recovered, 0x05, pairs},
+            {0x0F, &fresh, 0, refuse, steps{"T", k_cfg1, k_fw1, k_esm} + recovered, 0x05, pairs},
+            {0x05, &fresh, 0x10000, "", checked_05 + fw_into_bank1, 0x09, {{1535, .5}, {3071, 1.}}},
+            {0x05, &fresh, 0x50000, "", checked_05 + into_esm, 0x05, {{4095, .5}, {8191, 1.}}},
+        };
+    for (const auto& [status, old_image, changed, rule, sent, status_after, progress_at] : rows) {
+        SCOPED_TRACE(testing::Message() << int(status) << " " << changed);
+        auto& dev = device_holding(*old_image, status);
+        dev.state().bank_status |= status & 0xF0;
+        dev.state().bridge_flash[changed] ^= changed != 0 ? 0x01 : 0x00;
+        if (!rule.empty()) {
+            dev.arm(rule);
         }
-    }
-    return out;
-}
-
-std::vector<std::string> erases(std::uint32_t start, int count, std::uint32_t unit) {
-    std::vector<std::string> out;
-    for (int i = 0; i < count; ++i) {
-        char text[32];
-        std::snprintf(text, sizeof text, "D 0x%05X+0x%X", start + i * unit, unit);
-        out.push_back(text);
-    }
-    return out;
-}
-
-std::vector<std::string> operator+(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-TEST_F(Update, Status05WritesBank1ThenInvalidatesBank0WithExactProgress) {
-    auto& dev = device_holding(stale, 0x05);
-    ASSERT_TRUE(update(dev));
-    const auto expected =
-        std::vector<std::string>{"K 0x00000+0x8000", "K 0x08000+0x18000", "K 0x40000+0x40000"} +
-        erases(0x20000, 8, 0x1000) +
-        std::vector<std::string>{"A* 0x20000", "K 0x20000+0x8000", "A 0x07FF0+0x1",
-                                 "A 0x07FFF+0x1"} +
-        erases(0x28000, 8, 0x1000) + erases(0x30000, 1, 0x10000) +
-        std::vector<std::string>{"A* 0x28000", "K 0x28000+0x18000", "A 0x1FFF0+0x1",
-                                 "A 0x1FFFF+0x1"} +
-        erases(0x40000, 4, 0x10000) + std::vector<std::string>{"A* 0x40000", "K 0x40000+0x40000"};
-    EXPECT_THAT(steps(dev), ElementsAreArray(expected));
-    EXPECT_EQ(dev.requests.size(),
-              4u + 1u + (8 + 1024 + 1 + 2) + (9 + 3072 + 1 + 2) + (4 + 8192 + 1));
-
-    ASSERT_EQ(progress.size(), 12288u);
-    EXPECT_EQ(progress.front(), 32.0 / 393216.0);
-    EXPECT_EQ(progress[1023], 1.0 / 12.0);
-    EXPECT_EQ(progress[4095], 1.0 / 3.0);
-    EXPECT_EQ(progress.back(), 1.0);
-    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
-
-    EXPECT_TRUE(holds(dev, config_bank[1], fresh, config_bank[0]));
-    EXPECT_TRUE(holds(dev, fw_bank[1], fresh, fw_bank[0]));
-    EXPECT_TRUE(holds(dev, esm, fresh, esm));
-    EXPECT_EQ(dev.state().bank_status, 0x0A);
-}
-
-TEST_F(Update, Status0AWritesBank0ThenInvalidatesBank1) {
-    auto& dev = device_holding(stale, 0x0A);
-    std::copy_n(fresh.begin() + 0x40000, 0x40000, dev.state().bridge_flash + 0x40000);
-    ASSERT_TRUE(update(dev));
-    const auto expected =
-        std::vector<std::string>{"K 0x20000+0x8000", "K 0x28000+0x18000", "K 0x40000+0x40000"} +
-        erases(0x00000, 8, 0x1000) +
-        std::vector<std::string>{"A* 0x00000", "K 0x00000+0x8000", "A 0x27FF0+0x1",
-                                 "A 0x27FFF+0x1"} +
-        erases(0x08000, 8, 0x1000) + erases(0x10000, 1, 0x10000) +
-        std::vector<std::string>{"A* 0x08000", "K 0x08000+0x18000", "A 0x3FFF0+0x1",
-                                 "A 0x3FFFF+0x1"};
-    EXPECT_THAT(steps(dev), ElementsAreArray(expected));
-    EXPECT_EQ(progress.size(), 4096u);
-    EXPECT_EQ(progress.back(), 1.0);
-    EXPECT_EQ(dev.state().bank_status, 0x05);
-}
-
-TEST_F(Update, ContradictoryStatusErasesBothPairsAndRewritesBank0) {
-    for (const std::uint8_t status : {0x03, 0x0C, 0x0F}) {
-        SCOPED_TRACE(int(status));
-        auto& dev = device_holding(fresh, status);  // nothing differs
-        dev.arm("refuse:app/D@2");                  // recovery erases are not checked
-        progress.clear();
-        ASSERT_TRUE(update(dev));
-        auto s = steps(dev);
-        s.erase(s.begin(), std::find(s.begin(), s.end(), "D 0x00000+0x10000"));
-        const auto expected = erases(0x00000, 4, 0x10000) + erases(0x00000, 8, 0x1000) +
-                              std::vector<std::string>{"A* 0x00000", "K 0x00000+0x8000",
-                                                       "A 0x27FF0+0x1", "A 0x27FFF+0x1"} +
-                              erases(0x08000, 8, 0x1000) + erases(0x10000, 1, 0x10000) +
-                              std::vector<std::string>{"A* 0x08000", "K 0x08000+0x18000",
-                                                       "A 0x3FFF0+0x1", "A 0x3FFFF+0x1"};
-        EXPECT_THAT(s, ElementsAreArray(expected));
-        EXPECT_EQ(progress.front(), 32.0 / 131072.0);
-        EXPECT_EQ(progress.back(), 1.0);
-        EXPECT_EQ(dev.state().bank_status, 0x05);
+        ASSERT_TRUE(update(dev, path));
+        EXPECT_THAT(requests(dev), testing::ElementsAreArray(sent));
+        EXPECT_EQ(dev.state().bank_status, status_after);
+        EXPECT_TRUE(runs(dev, fresh));
+        ASSERT_EQ(progress.size(), progress_at.empty() ? 0 : progress_at.back().first + 1);
+        for (const auto& [at, value] : progress_at) {
+            EXPECT_EQ(progress[at], value) << at;
+        }
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
     }
 }
 
-TEST_F(Update, SingleRegionProgressIsTheStageFraction) {
-    auto& dev = device_holding(fresh, 0x05);
-    dev.state().bridge_flash[0x50000] ^= 0x01;
-    ASSERT_TRUE(update(dev));
-    ASSERT_EQ(progress.size(), 8192u);
-    EXPECT_EQ(progress[4095], 0.5);
-    dev.state().bridge_flash[0x10000] ^= 0x01;
-    progress.clear();
-    ASSERT_TRUE(update(dev));
-    ASSERT_EQ(progress.size(), 3072u);
-    EXPECT_EQ(progress[1535], 0.5);
-    EXPECT_EQ(dev.state().bank_status, 0x09);
-    progress.clear();
-    ASSERT_TRUE(update(dev));  // nothing left to do
-    EXPECT_TRUE(progress.empty());
-    EXPECT_EQ(count(dev, 'D') + count(dev, 'A'), 0u);
-}
-
-TEST_F(Update, NoHandleOrAFileThatIsNoImageSendsNothing) {
-    auto& dev = device_holding(stale, 0x05);
-    ostrel::bootloader_thread unconnected;
-    EXPECT_FALSE(unconnected.vxr_flash_update(path, nullptr));
-    EXPECT_FALSE(update(dev, dir.file("missing")));
-    EXPECT_FALSE(update(dev, write_image(dir, "short", image(fresh.begin(), fresh.end() - 1))));
-    EXPECT_FALSE(update(dev, write_image(dir, "empty", {})));
-    EXPECT_TRUE(dev.requests.empty());
-    EXPECT_TRUE(progress.empty());
-}
-
-// Where a refused or unanswered request leaves the bridge: never without a valid bank.
+// Where a refused, unanswered or unmade request leaves the bridge: never without a valid
+// bank, and never reporting success.
 TEST_F(Update, EachStageStopsAtItsFirstFailure) {
-    struct row {
-        std::string rule;
-        std::uint8_t status_after;
-        std::size_t progress_calls;
-    };
-    const row rows[] = {
+    const std::tuple<std::string, std::uint8_t, std::size_t> rows[] = {
         // Taken for "no bank valid", a lost status would overwrite the running bank.
         {"noreply:app/T@2", 0x05, 0},
         {"refuse:app/D@3", 0x05, 0},  // third config sector
@@ -174,44 +133,39 @@ TEST_F(Update, EachStageStopsAtItsFirstFailure) {
         {"refuse:app/A@1025", 0x07, 1024},  // invalidation of config bank 0
         {"refuse:app/D@17", 0x06, 1024},    // the firmware block after its 8 sectors
         {"refuse:app/A@1500", 0x06, 1497},
+        {"refuse:app/A@4099", 0x0E, 4096},  // invalidation of firmware bank 0
         {"refuse:app/A@4110", 0x0A, 4105},  // esm, after config and firmware switched
-        // Acknowledged but not written: the region's check fails, the old bank stays.
+        // Acknowledged but not made: the region's check fails, the old bank stays.
+        {"acknowrite:app/D@2", 0x07, 1024},
         {"acknowrite:app/A@700", 0x07, 1024},
         {"acknowrite:app/A@3000", 0x0E, 3072 + 1024},
+        {"acknowrite:app/A@8000", 0x0A, 12288},
         {"noreply:app/K@4", 0x07, 1024},
     };
-    for (const row& r : rows) {
-        SCOPED_TRACE(r.rule);
+    for (const auto& [rule, status_after, progress_calls] : rows) {
+        SCOPED_TRACE(rule);
         auto& dev = device_holding(stale, 0x05);
-        dev.arm(r.rule);
-        progress.clear();
-        EXPECT_FALSE(update(dev));
-        EXPECT_EQ(dev.state().bank_status, r.status_after);
-        EXPECT_EQ(progress.size(), r.progress_calls);
-        EXPECT_TRUE(
-            (valid(dev, config_bank[0]) && holds(dev, config_bank[0], stale, config_bank[0])) ||
-            (valid(dev, config_bank[1]) && holds(dev, config_bank[1], fresh, config_bank[0])));
-        EXPECT_TRUE((valid(dev, fw_bank[0]) && holds(dev, fw_bank[0], stale, fw_bank[0])) ||
-                    (valid(dev, fw_bank[1]) && holds(dev, fw_bank[1], fresh, fw_bank[0])));
+        dev.arm(rule);
+        EXPECT_FALSE(update(dev, path));
+        EXPECT_EQ(dev.state().bank_status, status_after);
+        EXPECT_EQ(progress.size(), progress_calls);
+        for (const area* pair : {config_bank, fw_bank}) {  // the old bank 0 or the new bank 1
+            EXPECT_TRUE((valid(dev, pair[0]) && holds(dev, pair[0], stale, pair[0])) ||
+                        (valid(dev, pair[1]) && holds(dev, pair[1], fresh, pair[0])));
+        }
     }
 }
 
-TEST_F(Update, EraseAcknowledgedButNotMadeIsCaught) {
-    auto& dev = device_holding(stale, 0x0F);
-    dev.state().bridge_flash[0x07FF0] = 0x00;  // bank 0 of each pair invalid, not erased
-    dev.state().bridge_flash[0x1FFF0] = 0x00;
-    dev.arm("acknowrite:app/D@2");
-    EXPECT_FALSE(update(dev));
-    EXPECT_EQ(count(dev, 'A'), 1024u);  // no invalidation of bank 1
-    EXPECT_TRUE(holds(dev, config_bank[1], stale, config_bank[0]));
-}
-
-TEST_F(Update, BadEsmWriteIsReportedAsFailure) {
-    auto& dev = device_holding(fresh, 0x05);
-    dev.state().bridge_flash[0x60000] ^= 0x01;
-    dev.arm("acknowrite:app/A@8000");
-    EXPECT_FALSE(update(dev));
-    EXPECT_EQ(requests(dev).back(), "K 0x40000+0x40000");
+TEST_F(Update, NoHandleOrAFileThatIsNoImageSendsNothing) {
+    auto& dev = device_holding(stale, 0x05);
+    EXPECT_FALSE(ostrel::bootloader_thread().vxr_flash_update(path, nullptr));
+    for (const std::string& file :
+         {dir.file("missing"), dir.path(), write_image(dir, "empty", {}),
+          write_image(dir, "short", image(fresh.begin(), fresh.end() - 1)),
+          write_image(dir, "huge", image(16 * 1024 * 1024 + 1, 0x00))}) {
+        EXPECT_FALSE(update(dev, file)) << file;
+        EXPECT_TRUE(dev.requests.empty() && progress.empty()) << file;
+    }
 }
 
 }  // namespace
