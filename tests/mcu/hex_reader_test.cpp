@@ -115,6 +115,9 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
         {past_address_space, 2, line(4, 0, {0xFF, 0xFF}) + line(0, 0xFFFF, {1, 2}) + hex_eof},
         {line_too_long, 1, hex_line(0, 0, {1}) + std::string(5000, '0') + "\n" + hex_eof},
         {overlap, 2, line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 9}) + hex_eof},
+        // Line 3 overwrites the start of line 2, which is placed after it.
+        {overlap, 2,
+         line(0, 0x100, {1, 2}) + line(0, 0x102, {3, 4}) + line(0, 0x101, {2, 9}) + hex_eof},
         // Found also when the later record lies lower.
         {overlap, 1, line(0, 0x102, {3, 9}) + "\n" + line(0, 0x100, {1, 2, 3, 4}) + hex_eof},
         // Two bytes 16 MiB apart: refused without allocating the gap.
