@@ -88,6 +88,14 @@ stop_device() {
     wait_hidraw gone || problem "the device did not leave"
 }
 
+# Puts the device back on USB, as a person with the cable.
+plug() {
+    "$sim" plug "$device" || problem "plug failed"
+    [ "$mode" = kernel ] || return 0
+    wait_hidraw listed || problem "the kernel did not list the device again"
+    wait_access 666
+}
+
 # Waits (3 s at most) until a device that left USB is back.
 settled() {
     tries=0
@@ -349,8 +357,50 @@ scenario_denied() {
     finish
 }
 
+# The cable comes out in the middle of -u: the update fails at the first lost reply. Once
+# the device is back, a second run completes it.
+scenario_unplug() {
+    begin unplug --bank-status 0
+    "$sim" fault "$device" unplug=300 || problem "fault not armed"
+    run -u new.fullrom
+    expect_status 1
+    expect_err_has "VXR firmware update failed."
+    expect_show_has '"mode": "absent"'
+    plug
+    run -u new.fullrom
+    expect_status 0
+    expect_out_ends "VXR firmware update complete!"
+    expect_show_has '"bank_status": 5'
+    finish
+}
+
+# The device leaves for its bootloader and never comes back: the program gives up after
+# its 15 s.
+scenario_noreturn() {
+    begin noreturn
+    "$sim" fault "$device" noreturn || problem "fault not armed"
+    run -b
+    expect_status 1
+    expect_err_has "could not connect to bootloader"
+    expect_show_has '"mode": "absent"'
+    finish
+}
+
+# Unrelated input reports without end, and three more before each bridge version reply:
+# the queries find their replies among them.
+scenario_noise() {
+    begin noise
+    "$sim" fault "$device" stream 'stray:app/N=3' || problem "fault not armed"
+    run -v -r
+    expect_status 0
+    expect_no_err
+    expect_out_has "application version: OSTREL-APP 1.0.0"
+    expect_out_has "VXR7200 firmware version: VXR7200 FW 1.0"
+    finish
+}
+
 # OSTREL_VM_ONLY (scenario names, comma-separated) runs only those.
-for scenario in hidapi help versions flash update erase absent denied refusal flash_update; do
+for scenario in hidapi help versions flash update erase absent denied unplug noreturn noise refusal flash_update; do
     case ",${OSTREL_VM_ONLY:-$scenario}," in
         *",$scenario,"*) "scenario_$scenario" ;;
     esac
