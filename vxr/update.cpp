@@ -30,6 +30,19 @@ bool write_checked(bootloader_thread& device, std::uint32_t target, const byte_v
     return device_sum && *device_sum == sum_bytes(region.data(), region.data() + length);
 }
 
+// Writes a bank as write_checked does. A bank that was written whole but cannot be
+// confirmed carries the image's valid trailer beside the old bank, which is still valid:
+// it is invalidated again, so that the bridge cannot start from a copy that did not take.
+bool write_bank_checked(bootloader_thread& device, std::uint32_t target, std::uint32_t flag,
+                        const byte_vector& image, std::uint32_t source, std::uint32_t length,
+                        progress_callback sink) {
+    if (write_checked(device, target, image, source, length, std::move(sink))) {
+        return true;
+    }
+    device.invalidate_bank(flag);
+    return false;
+}
+
 bool contradictory(std::uint8_t status) {
     return (status & vxr::config_flags) == vxr::config_flags ||
            (status & vxr::fw_flags) == vxr::fw_flags;
@@ -84,9 +97,11 @@ bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_call
                 progress(p * 32768.0 / total);
             }
         };
+        const std::uint32_t target_flag =
+            bank0_valid ? vxr::config_bank1_flag : vxr::config_bank0_flag;
         if (!erase_bank_sectors(*this, target) ||
-            !write_checked(*this, target, *image, vxr::config_bank0_start, vxr::config_size,
-                           mapping) ||
+            !write_bank_checked(*this, target, target_flag, *image, vxr::config_bank0_start,
+                                vxr::config_size, mapping) ||
             app_handle == nullptr) {
             return false;
         }
@@ -115,7 +130,9 @@ bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_call
         };
         if (!erase_bank_sectors(*this, target) ||
             !erase_flash_block(target + vxr::fw_block_offset) ||
-            !write_checked(*this, target, *image, vxr::fw_bank0_start, vxr::fw_size, mapping) ||
+            !write_bank_checked(*this, target,
+                                bank0_valid ? vxr::fw_bank1_flag : vxr::fw_bank0_flag, *image,
+                                vxr::fw_bank0_start, vxr::fw_size, mapping) ||
             !invalidate_bank(other_flag)) {
             return false;
         }

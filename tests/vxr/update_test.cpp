@@ -135,12 +135,13 @@ TEST_F(Update, EachStageStopsAtItsFirstFailure) {
         {"refuse:app/A@1500", 0x06, 1497},
         {"refuse:app/A@4099", 0x0E, 4096},  // invalidation of firmware bank 0
         {"refuse:app/A@4110", 0x0A, 4105},  // esm, after config and firmware switched
-        // Acknowledged but not made: the region's check fails, the old bank stays.
-        {"acknowrite:app/D@2", 0x07, 1024},
-        {"acknowrite:app/A@700", 0x07, 1024},
-        {"acknowrite:app/A@3000", 0x0E, 3072 + 1024},
+        // Acknowledged but not made: the region's check fails, the old bank stays the only
+        // valid one and the unconfirmed new bank is invalidated again.
+        {"acknowrite:app/D@2", 0x05, 1024},
+        {"acknowrite:app/A@700", 0x05, 1024},
+        {"acknowrite:app/A@3000", 0x06, 3072 + 1024},
         {"acknowrite:app/A@8000", 0x0A, 12288},
-        {"noreply:app/K@4", 0x07, 1024},
+        {"noreply:app/K@4", 0x05, 1024},
     };
     for (const auto& [rule, status_after, progress_calls] : rows) {
         SCOPED_TRACE(rule);
@@ -152,6 +153,7 @@ TEST_F(Update, EachStageStopsAtItsFirstFailure) {
         for (const area* pair : {config_bank, fw_bank}) {  // the old bank 0 or the new bank 1
             EXPECT_TRUE((valid(dev, pair[0]) && holds(dev, pair[0], stale, pair[0])) ||
                         (valid(dev, pair[1]) && holds(dev, pair[1], fresh, pair[0])));
+            EXPECT_FALSE(valid(dev, pair[1]) && !holds(dev, pair[1], fresh, pair[0]));
         }
     }
 }
