@@ -8,14 +8,16 @@
 #          the kernel's hidraw driver; `ostrel_uhid` presents the device through /dev/uhid.
 # standin: the same scenarios through `ostrel_sim run` and the hidapi stand-in.
 #
-# BIN holds ostrel_firmware_update, ostrel_hid_probe, ostrel_sim (and ostrel_uhid); DATA the images (the
-# program runs there, so that file names and its output are the same in both modes);
-# WORK receives the devices and every run's transcript. With EXPECTED (a standin run's
-# WORK), each run's output, error output and status, each device's request log and its
-# final state must also match the stand-in's.
+# BIN holds ostrel_firmware_update, ostrel_hid_probe, ostrel_sim (and ostrel_uhid); DATA
+# the images (the program runs there, so that file names and its output are the same in
+# both modes); WORK receives the devices and every run's transcript. With EXPECTED (a
+# standin run's WORK), each run's output, error output and status, each device's request
+# log and its final state must also match the stand-in's. In kernel mode the program runs
+# as the user `ostrel`, so the hidraw node's rights apply to it.
 #
-# Prints "PASS name" or "FAIL name: what" per scenario and "vm scenarios: N passed, N
-# failed"; the exit status is 0 only when every scenario passed.
+# Prints "PASS name (time)" or "FAIL name (time): what" per scenario and "vm scenarios: N
+# passed, N failed"; the exit status is 0 only when every scenario passed. OSTREL_VM_ONLY
+# (names, comma-separated) picks scenarios.
 mode=$1 bin=$2 data=$3 work=$4 expected=${5:-}
 program=$bin/ostrel_firmware_update
 sim=$bin/ostrel_sim
