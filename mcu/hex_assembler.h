@@ -8,6 +8,12 @@
 #include "mcu/hex_reader.h"
 
 // Collects the data records of a HEX file in any order and lays them out as one image.
+//
+// Records that come in ascending address order without overlapping (the usual file) are
+// laid out as they come, straight into the image; the first one that lies lower than the
+// end of those before it switches to collecting the rest and sorting everything at the end.
+// Either way the image, and the record named in a conflict, are those of laying out every
+// record in address order (file order among equal addresses).
 namespace ostrel {
 
 class hex_assembler {
@@ -16,11 +22,21 @@ class hex_assembler {
     // makes the image, or the data in all, larger than hex_image_limit.
     hex_defect add(std::uint32_t address, std::span<const std::uint8_t> data, std::size_t line);
 
-    // Lays the records out from the lowest address to the highest, gaps 0x00. Fails, naming
-    // the line in `line`, when two records give different bytes for one address.
-    hex_defect finish(hex_image& image, std::size_t& line) const;
+    // Lays the records out from the lowest address to the highest, gaps 0x00, into `image`.
+    // Fails, naming the line in `line` and leaving `image` alone, when two records give
+    // different bytes for one address. Ends the assembler's use.
+    hex_defect finish(hex_image& image, std::size_t& line);
 
   private:
+    // Records of the ascending part that follow each other without a gap, all of `length`
+    // bytes, on consecutive lines.
+    struct run {
+        std::uint32_t address;
+        std::uint32_t length;
+        std::uint32_t count;
+        std::uint32_t line;
+    };
+    // A record after the ascending part; its data is in pool_.
     struct segment {
         std::uint32_t address;
         std::uint32_t offset;  // into pool_
@@ -28,10 +44,16 @@ class hex_assembler {
         std::uint32_t line;
     };
 
-    std::vector<std::uint8_t> pool_;  // every record's data, in file order
+    void add_ascending(std::uint32_t address, std::span<const std::uint8_t> data, std::size_t line);
+    hex_defect finish_sorted(hex_image& image, std::size_t& line) const;
+
+    byte_vector ascending_;  // the ascending part, laid out from low_
+    std::vector<run> runs_;
+    std::vector<std::uint8_t> pool_;
     std::vector<segment> segments_;
     bool seen_record_ = false;
     std::uint32_t first_address_ = 0;
+    std::size_t total_ = 0;  // data bytes of all records
     std::uint64_t low_ = 0;
     std::uint64_t high_ = 0;  // just past the highest data byte
 };

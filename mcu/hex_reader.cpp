@@ -22,7 +22,8 @@ bool fail(hex_read_error& error, hex_defect defect, std::size_t line) {
 
 // The upper address bits that an 02 or 04 record sets.
 std::uint32_t address_bits(const hex_record& record) {
-    const std::uint32_t value = static_cast<std::uint32_t>(record.bytes[0]) << 8 | record.bytes[1];
+    const std::uint32_t value =
+        static_cast<std::uint32_t>(record.data()[0]) << 8 | record.data()[1];
     return record.type == static_cast<std::uint8_t>(hex_record_type::extended_segment_address)
                ? value << 4
                : value << 16;
@@ -43,24 +44,32 @@ bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& e
     std::size_t number = 0;
     std::string_view line;
     bool overlong = false;
+    std::size_t size = 0;
     while (true) {
-        const line_source::status status = lines.next(line, overlong);
-        if (status == line_source::status::error) {
-            return fail(error, hex_defect::read_error, number + 1);
-        }
-        if (status == line_source::status::end) {
-            return fail(error, hex_defect::no_end_record, 0);
-        }
-        ++number;
-        line = trim_view(line);
-        if (line.empty() || line[0] != ':') {
-            continue;  // not a record
-        }
-        if (overlong) {
-            return fail(error, hex_defect::line_too_long, number);
-        }
-        if (const hex_defect defect = decode_record(line, record); defect != hex_defect::none) {
-            return fail(error, defect, number);
+        // The usual record line is taken as it lies in the buffer; anything else, and any
+        // record with a defect, goes the general way, which names the defect.
+        if (lines.peek_record(line, size) && decode_record(line, record) == hex_defect::none) {
+            lines.skip(size);
+            ++number;
+        } else {
+            const line_source::status status = lines.next(line, overlong);
+            if (status == line_source::status::error) {
+                return fail(error, hex_defect::read_error, number + 1);
+            }
+            if (status == line_source::status::end) {
+                return fail(error, hex_defect::no_end_record, 0);
+            }
+            ++number;
+            line = trim_view(line);
+            if (line.empty() || line[0] != ':') {
+                continue;  // not a record
+            }
+            if (overlong) {
+                return fail(error, hex_defect::line_too_long, number);
+            }
+            if (const hex_defect defect = decode_record(line, record); defect != hex_defect::none) {
+                return fail(error, defect, number);
+            }
         }
         switch (static_cast<hex_record_type>(record.type)) {
             case hex_record_type::data:

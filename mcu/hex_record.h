@@ -19,13 +19,20 @@ enum class hex_record_type : std::uint8_t {
     start_linear_address = 0x05,
 };
 
+// Byte count, two offset bytes, type and checksum.
+inline constexpr std::size_t hex_record_fixed_bytes = 5;
+// The most bytes a record can announce, and so the most a line can usefully carry.
+inline constexpr std::size_t hex_record_max_bytes = hex_record_fixed_bytes + 255;
+
 struct hex_record {
     std::uint8_t type = 0;
     std::uint16_t offset = 0;  // load offset
     std::uint8_t count = 0;    // data bytes
-    std::array<std::uint8_t, 255> bytes{};
+    // The record's bytes as on the line: count, offset, type, data, checksum. Only the first
+    // count + 5 are meaningful.
+    std::array<std::uint8_t, hex_record_max_bytes> raw;
 
-    std::span<const std::uint8_t> data() const { return {bytes.data(), count}; }
+    std::span<const std::uint8_t> data() const { return {raw.data() + 4, count}; }
 };
 
 // Takes apart a trimmed line that starts with ':'. A record is valid when it holds only

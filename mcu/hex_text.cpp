@@ -5,22 +5,6 @@
 
 namespace ostrel {
 
-bool is_hex_blank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view trim_view(std::string_view text) {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_hex_blank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && is_hex_blank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
-}
-
 void trim_whitespace(std::string& text) {
     const std::string_view trimmed = trim_view(text);
     const auto begin = static_cast<std::size_t>(trimmed.data() - text.data());

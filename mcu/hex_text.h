@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -8,7 +9,9 @@
 namespace ostrel {
 
 // Space, tab, line feed, vertical tab, form feed or carriage return.
-bool is_hex_blank(char c);
+inline bool is_hex_blank(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
 // The value of each character as a hexadecimal digit, hex_not_digit when it is none.
 inline constexpr std::uint8_t hex_not_digit = 0x10;
 inline constexpr std::array<std::uint8_t, 256> hex_digit_table = [] {
@@ -30,6 +33,16 @@ inline int hex_digit_value(char c) {
     return value == hex_not_digit ? -1 : value;
 }
 // `text` without its leading and trailing blanks.
-std::string_view trim_view(std::string_view text);
+inline std::string_view trim_view(std::string_view text) {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && is_hex_blank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && is_hex_blank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
 
 }  // namespace ostrel

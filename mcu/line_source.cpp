@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mcu/hex_record.h"
 #include "mcu/hex_text.h"
 
 namespace ostrel {
@@ -37,9 +38,43 @@ bool line_source::refill() {
     return end_ > 0;
 }
 
+bool line_source::peek_record(std::string_view& record, std::size_t& size) const {
+    const std::size_t left = end_ - pos_;
+    const char* line = buffer_.data() + pos_;
+    if (left < 2 * hex_record_fixed_bytes + 2 || line[0] != ':') {
+        return false;
+    }
+    const std::uint8_t high = hex_digit_table[static_cast<unsigned char>(line[1])];
+    const std::uint8_t low = hex_digit_table[static_cast<unsigned char>(line[2])];
+    if (((high | low) & hex_not_digit) != 0) {
+        return false;
+    }
+    const std::size_t length = 1 + 2 * (hex_record_fixed_bytes + (high * 16u + low));
+    if (length < left && line[length] == '\n') {
+        size = length + 1;
+    } else if (length + 1 < left && line[length] == '\r' && line[length + 1] == '\n') {
+        size = length + 2;
+    } else {
+        return false;
+    }
+    record = std::string_view(line, length);
+    return true;
+}
+
 line_source::status line_source::next(std::string_view& line, bool& overlong) {
-    carry_.clear();
     overlong = false;
+    // The usual line: whole in the buffer, no leading blank, within the limit.
+    if (pos_ < end_ && !is_line_blank(buffer_[pos_])) {
+        const char* data = buffer_.data() + pos_;
+        const auto* newline =
+            static_cast<const char*>(std::memchr(data, '\n', std::min(end_ - pos_, limit_ + 1)));
+        if (newline != nullptr) {
+            line = std::string_view(data, static_cast<std::size_t>(newline - data));
+            pos_ += line.size() + 1;
+            return status::line;
+        }
+    }
+    carry_.clear();
     bool leading = true;   // still among the line's leading blanks
     bool started = false;  // some character of this line has been consumed
     while (true) {

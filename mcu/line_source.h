@@ -22,6 +22,14 @@ class line_source {
     // that characters other than blanks were dropped beyond the limit.
     status next(std::string_view& line, bool& overlong);
 
+    // The next line when it looks like a whole record line that lies in the buffer: ':',
+    // as many characters as the byte count in its first two announces, then a line feed,
+    // or a carriage return and a line feed. Consumes nothing: `size` is what skip() takes
+    // to move past it. The caller must check that the record holds only digits; the line
+    // is then the one next() would give, trimmed.
+    bool peek_record(std::string_view& record, std::size_t& size) const;
+    void skip(std::size_t size) { pos_ += size; }
+
   private:
     bool refill();
 
