@@ -36,13 +36,15 @@ const wchar_t* last_error = L"Success";
 std::vector<hid_device*> open_handles;
 const device_state* handles_device = nullptr;
 
-// The open handles that still talk to the device as it is now.
-std::vector<hid_device*> live_handles(const device_state& state) {
+// The open handles that still talk to the device as it is now. One vector serves every
+// call, valid until the next, so that a read allocates nothing.
+const std::vector<hid_device*>& live_handles(const device_state& state) {
     if (&state != handles_device) {
         open_handles.clear();
         handles_device = &state;
     }
-    std::vector<hid_device*> live;
+    static std::vector<hid_device*> live;
+    live.clear();
     for (hid_device* handle : open_handles) {
         if (state.mode != sim::usb_mode::absent && handle->generation == state.generation &&
             handle->product_id == sim::product_id_of(state.mode)) {
@@ -68,7 +70,7 @@ void share_reports(device_state& state, std::int64_t now, const std::vector<hid_
 // while no other handle is open.
 std::optional<sim::reply_bytes> next_report(device_state& state, hid_device* dev,
                                             std::int64_t now) {
-    const std::vector<hid_device*> handles = live_handles(state);
+    const std::vector<hid_device*>& handles = live_handles(state);
     const bool alone = handles.size() <= 1;
     if (!alone) {
         share_reports(state, now, handles);
@@ -197,7 +199,7 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
     if (dev != nullptr) {
         // A new handle sees only reports that come after it; those that came before go to
         // the handles already open, or nowhere.
-        const std::vector<hid_device*> others = live_handles(*state);
+        const std::vector<hid_device*>& others = live_handles(*state);
         if (others.empty()) {
             sim::clear_reports(*state);
         } else {
