@@ -14,6 +14,9 @@ device_state* state();
 std::int64_t now_ns();
 // Waits until `time_ns` (sleeps, or moves the virtual clock).
 void wait_until_ns(std::int64_t time_ns);
+// The same for a wait that ends when the device does something, e.g. a report arrives: the
+// kernel wakes a reader on arrival, without the lateness it allows a time-out.
+void wait_for_event_ns(std::int64_t time_ns);
 void log_request(const request_record& record);
 void note_open(std::uint16_t product_id, bool opened);
 

@@ -2,6 +2,7 @@
 // the state file of the directory named by OSTREL_SIM_DIR (set by `ostrel_sim run`), and
 // time is the real monotonic clock.
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -53,6 +54,19 @@ void wait_until_ns(std::int64_t time_ns) {
     until.tv_nsec = static_cast<long>(time_ns % 1'000'000'000);
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
     }
+}
+
+// A sleep may end later than asked by the thread's timer slack (50 us by default on Linux),
+// as a time-out of poll() does; a report's arrival wakes a hidraw reader at once. The
+// slack is taken away for the wait and put back after it.
+void wait_for_event_ns(std::int64_t time_ns) {
+    const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    if (slack <= 1 || prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0) != 0) {
+        wait_until_ns(time_ns);
+        return;
+    }
+    wait_until_ns(time_ns);
+    prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0, 0, 0);
 }
 
 void log_request(const request_record& record) {

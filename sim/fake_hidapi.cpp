@@ -249,7 +249,11 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
         if (now >= deadline) {
             return 0;
         }
-        sim::backend::wait_until_ns(std::min(sim::next_event_ns(*state), deadline));
+        if (const std::int64_t event = sim::next_event_ns(*state); event < deadline) {
+            sim::backend::wait_for_event_ns(event);
+        } else {
+            sim::backend::wait_until_ns(deadline);
+        }
     }
 }
 
