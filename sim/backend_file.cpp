@@ -20,8 +20,14 @@ struct file_device {
     state_file file;
     int log_fd = -1;
     bool ready = false;
+    // OSTREL_SIM_EXACT_WAITS=1: every wait ends when it is due, by watching the clock for its
+    // last stretch instead of sleeping, so that a measurement can leave out how late the
+    // system wakes a sleeper. Replies and time-outs come at the same times as otherwise.
+    bool exact_waits = false;
 
     file_device() {
+        const char* exact = std::getenv("OSTREL_SIM_EXACT_WAITS");
+        exact_waits = exact != nullptr && *exact != '\0' && std::string(exact) != "0";
         const char* dir = std::getenv("OSTREL_SIM_DIR");
         std::string error;
         if (dir == nullptr || !file.open(dir, error)) {
@@ -49,6 +55,19 @@ std::int64_t now_ns() {
 }
 
 void wait_until_ns(std::int64_t time_ns) {
+    if (device().exact_waits) {
+        // Sleeps while more than 2 ms are left, then watches the clock.
+        if (time_ns - now_ns() > 2'000'000) {
+            const std::int64_t early = time_ns - 1'000'000;
+            const timespec until{static_cast<time_t>(early / 1'000'000'000),
+                                 static_cast<long>(early % 1'000'000'000)};
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+            }
+        }
+        while (now_ns() < time_ns) {
+        }
+        return;
+    }
     timespec until{};
     until.tv_sec = static_cast<time_t>(time_ns / 1'000'000'000);
     until.tv_nsec = static_cast<long>(time_ns % 1'000'000'000);
@@ -61,7 +80,7 @@ void wait_until_ns(std::int64_t time_ns) {
 // slack is taken away for the wait and put back after it.
 void wait_for_event_ns(std::int64_t time_ns) {
     const int slack = prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-    if (slack <= 1 || prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0) != 0) {
+    if (device().exact_waits || slack <= 1 || prctl(PR_SET_TIMERSLACK, 1, 0, 0, 0) != 0) {
         wait_until_ns(time_ns);
         return;
     }
