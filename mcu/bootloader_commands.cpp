@@ -2,6 +2,7 @@
 // its address first and sends nothing when either is wrong; none retries anything.
 #include <algorithm>
 #include <optional>
+#include <span>
 
 #include "device/bootloader_thread.h"
 #include "mcu/bootloader_frames.h"
@@ -22,8 +23,8 @@ constexpr std::uint32_t page_alignment = mcu_page_size;
 constexpr std::uint32_t erase_alignment = 0x2000;
 constexpr std::uint32_t erase_16k_alignment = 0x4000;
 
-void send(hid_device* handle, const byte_vector& frame) {
-    hid_write(handle, frame.data(), std::min(frame.size(), report_size));
+void send(hid_device* handle, const hid_report& report) {
+    hid_write(handle, report.data(), report.size());
 }
 
 // The status byte of the next input report within `timeout_ms`; nothing when none came.
@@ -55,23 +56,26 @@ bool erase(hid_device* handle, std::uint8_t mode, std::uint32_t alignment, std::
     if (handle == nullptr || address % alignment != 0) {
         return false;
     }
-    send(handle, build_erase_frame(mode, address));
+    send(handle, erase_report(mode, address));
     return accepted(read_status(handle, command_timeout_ms));
+}
+
+// One 'D'. Whatever report is first in the queue, perhaps an earlier chunk's, is read
+// without waiting; a chunk whose reply has not come yet counts as accepted.
+bool write_chunk(hid_device* handle, std::uint32_t address, std::span<const std::uint8_t> data) {
+    if (handle == nullptr || address % data_alignment != 0 || data.empty() ||
+        data.size() > mcu_chunk_size) {
+        return false;
+    }
+    send(handle, data_report(address, data));
+    const auto status = read_status(handle, 0);
+    return !status || *status == boot_status_ok;
 }
 
 }  // namespace
 
 bool bootloader_thread::mcu_write_chunk(std::uint32_t address, const byte_vector& data) {
-    if (bootloader_handle == nullptr || address % data_alignment != 0 || data.empty() ||
-        data.size() > mcu_chunk_size) {
-        return false;
-    }
-    send(bootloader_handle,
-         build_data_frame(static_cast<std::uint8_t>(data.size()), address, data));
-    // Whatever report is first in the queue, perhaps an earlier chunk's; a chunk whose reply
-    // has not come yet counts as accepted.
-    const auto status = read_status(bootloader_handle, 0);
-    return !status || *status == boot_status_ok;
+    return write_chunk(bootloader_handle, address, data);
 }
 
 bool bootloader_thread::mcu_write_page(std::uint32_t address, const byte_vector& data) {
@@ -79,18 +83,17 @@ bool bootloader_thread::mcu_write_page(std::uint32_t address, const byte_vector&
         data.size() > mcu_page_size) {
         return false;
     }
+    const std::span<const std::uint8_t> bytes(data);
     for (std::size_t offset = 0; offset < data.size(); offset += mcu_chunk_size) {
-        const auto first = data.begin() + static_cast<std::ptrdiff_t>(offset);
-        const byte_vector chunk(first, first + static_cast<std::ptrdiff_t>(
-                                                   std::min(mcu_chunk_size, data.size() - offset)));
-        if (!mcu_write_chunk(address + static_cast<std::uint32_t>(offset), chunk)) {
+        if (!write_chunk(bootloader_handle, address + static_cast<std::uint32_t>(offset),
+                         bytes.subspan(offset, std::min(mcu_chunk_size, data.size() - offset)))) {
             return false;
         }
     }
     if (!drain_replies(bootloader_handle)) {
         return false;
     }
-    send(bootloader_handle, build_program_frame(address));
+    send(bootloader_handle, program_report(address));
     return accepted(read_status(bootloader_handle, command_timeout_ms));
 }
 
@@ -110,7 +113,8 @@ bool bootloader_thread::mcu_fallback_erase() {
     if (bootloader_handle == nullptr) {
         return false;
     }
-    send(bootloader_handle, build_fallback_erase_frame());
+    const byte_vector frame = build_fallback_erase_frame();
+    hid_write(bootloader_handle, frame.data(), frame.size());
     return accepted(read_status(bootloader_handle, fallback_erase_timeout_ms));
 }
 

@@ -1,24 +1,51 @@
 #include "mcu/bootloader_frames.h"
 
+#include <algorithm>
+#include <array>
+
 namespace ostrel {
 namespace {
 
+// The CRC of every byte value, for a byte-at-a-time CRC.
+constexpr std::array<std::uint8_t, 256> crc8_table = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (unsigned value = 0; value < 256; ++value) {
+        auto crc = static_cast<std::uint8_t>(value);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = static_cast<std::uint8_t>((crc & 0x80) != 0 ? (crc << 1) ^ 0x07 : crc << 1);
+        }
+        table[value] = crc;
+    }
+    return table;
+}();
+
+// Writes the frame from the command on into `out` (which has room for 7 + data bytes) and
+// returns how many bytes that is.
+std::size_t write_frame(std::uint8_t* out, std::uint8_t command, std::uint8_t argument,
+                        std::uint32_t address, std::span<const std::uint8_t> data) {
+    out[0] = command;
+    out[1] = argument;
+    for (std::size_t i = 0; i < 4; ++i) {
+        out[2 + i] = static_cast<std::uint8_t>(address >> (8 * i));
+    }
+    std::copy(data.begin(), data.end(), out + 6);
+    out[6 + data.size()] = crc8({out, 6 + data.size()});
+    return 7 + data.size();
+}
+
 byte_vector build_frame(std::uint8_t command, std::uint8_t argument, std::uint32_t address,
                         std::span<const std::uint8_t> data) {
-    byte_vector frame;
-    frame.reserve(report_size + data.size());
-    frame.push_back(command);
-    frame.push_back(argument);
-    for (int shift = 0; shift < 32; shift += 8) {
-        frame.push_back(static_cast<std::uint8_t>(address >> shift));
-    }
-    frame.insert(frame.end(), data.begin(), data.end());
-    frame.push_back(crc8(frame));
-    frame.insert(frame.begin(), 0x00);  // report number
-    if (frame.size() < report_size) {
-        frame.resize(report_size, 0x00);
-    }
+    byte_vector frame(std::max(report_size, 8 + data.size()), 0x00);  // report number first
+    write_frame(frame.data() + 1, command, argument, address, data);
     return frame;
+}
+
+hid_report build_report(std::uint8_t command, std::uint8_t argument, std::uint32_t address,
+                        std::span<const std::uint8_t> data) {
+    hid_report report{};
+    write_frame(report.data() + 1, command, argument, address,
+                data.first(std::min(data.size(), mcu_chunk_size)));
+    return report;
 }
 
 }  // namespace
@@ -26,10 +53,7 @@ byte_vector build_frame(std::uint8_t command, std::uint8_t argument, std::uint32
 std::uint8_t crc8(std::span<const std::uint8_t> bytes) {
     std::uint8_t crc = 0;
     for (const std::uint8_t byte : bytes) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = static_cast<std::uint8_t>((crc & 0x80) != 0 ? (crc << 1) ^ 0x07 : crc << 1);
-        }
+        crc = crc8_table[crc ^ byte];
     }
     return crc;
 }
@@ -44,6 +68,19 @@ byte_vector build_program_frame(std::uint32_t address) {
 
 byte_vector build_erase_frame(std::uint8_t mode, std::uint32_t address) {
     return build_frame(boot_erase, mode, address, {});
+}
+
+hid_report data_report(std::uint32_t address, std::span<const std::uint8_t> data) {
+    return build_report(boot_data, static_cast<std::uint8_t>(std::min(data.size(), mcu_chunk_size)),
+                        address, data);
+}
+
+hid_report program_report(std::uint32_t address) {
+    return build_report(boot_program, 0x00, address, {});
+}
+
+hid_report erase_report(std::uint8_t mode, std::uint32_t address) {
+    return build_report(boot_erase, mode, address, {});
 }
 
 byte_vector build_fallback_erase_frame() {

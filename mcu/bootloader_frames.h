@@ -46,4 +46,10 @@ byte_vector build_erase_frame(std::uint8_t mode, std::uint32_t address);
 // every other request.
 byte_vector build_fallback_erase_frame();
 
+// The same frames as fixed-size reports, for the load's hot path: nothing is allocated.
+// `data` holds at most mcu_chunk_size bytes; its size is the length byte.
+hid_report data_report(std::uint32_t address, std::span<const std::uint8_t> data);
+hid_report program_report(std::uint32_t address);
+hid_report erase_report(std::uint8_t mode, std::uint32_t address);
+
 }  // namespace ostrel

@@ -28,6 +28,40 @@ std::optional<std::uint32_t> query_flash_checksum(hid_device* app_handle, std::u
     return get_u32_le(*reply, 2);
 }
 
+namespace {
+
+// One 'A' of 1 to 32 bytes.
+bool write_chunk(hid_device* app_handle, std::uint32_t address,
+                 std::span<const std::uint8_t> data) {
+    if (app_handle == nullptr || data.empty() || data.size() > max_write_chunk) {
+        return false;
+    }
+    return send_app_command(app_handle, build_write_request(address, data), reply_ack).has_value();
+}
+
+}  // namespace
+
+bool write_flash_bytes(hid_device* app_handle, std::uint32_t start,
+                       std::span<const std::uint8_t> data, const progress_callback& progress) {
+    if (app_handle == nullptr) {
+        return false;
+    }
+    const std::size_t size = data.size();
+    std::size_t done = 0;
+    while (done < size) {
+        const std::size_t count = std::min(max_write_chunk, size - done);
+        if (!write_chunk(app_handle, start + static_cast<std::uint32_t>(done),
+                         data.subspan(done, count))) {
+            return false;
+        }
+        done += count;
+        if (progress) {
+            progress(static_cast<double>(done) / static_cast<double>(size));
+        }
+    }
+    return true;
+}
+
 }  // namespace vxr
 
 namespace {
@@ -59,10 +93,7 @@ std::uint32_t bootloader_thread::read_flash_checksum(std::uint32_t address, std:
 }
 
 bool bootloader_thread::write_flash_chunk(std::uint32_t address, const byte_vector& data) {
-    if (app_handle == nullptr || data.empty() || data.size() > max_write_chunk) {
-        return false;
-    }
-    return send_app_command(app_handle, build_write_request(address, data), reply_ack).has_value();
+    return vxr::write_chunk(app_handle, address, data);
 }
 
 bool bootloader_thread::invalidate_bank(std::uint32_t bank_flag) {
@@ -95,24 +126,7 @@ bool bootloader_thread::erase_flash_block(std::uint32_t address) {
 
 bool bootloader_thread::write_flash_region(std::uint32_t start, const byte_vector& data,
                                            progress_callback progress) {
-    if (app_handle == nullptr) {
-        return false;
-    }
-    const std::size_t size = data.size();
-    std::size_t done = 0;
-    while (done < size) {
-        const std::size_t count = std::min(max_write_chunk, size - done);
-        const byte_vector chunk(data.begin() + static_cast<std::ptrdiff_t>(done),
-                                data.begin() + static_cast<std::ptrdiff_t>(done + count));
-        if (!write_flash_chunk(start + static_cast<std::uint32_t>(done), chunk)) {
-            return false;
-        }
-        done += count;
-        if (progress) {
-            progress(static_cast<double>(done) / static_cast<double>(size));
-        }
-    }
-    return true;
+    return vxr::write_flash_bytes(app_handle, start, data, progress);
 }
 
 }  // namespace ostrel

@@ -21,9 +21,9 @@ bool erase_bank_sectors(bootloader_thread& device, std::uint32_t start) {
 // the sum of what it now holds there: the write must have taken, not only been
 // acknowledged, before anything relies on it.
 bool write_checked(bootloader_thread& device, std::uint32_t target, const byte_vector& image,
-                   std::uint32_t source, std::uint32_t length, progress_callback sink) {
-    const byte_vector region(image.begin() + source, image.begin() + source + length);
-    if (!device.write_flash_region(target, region, std::move(sink))) {
+                   std::uint32_t source, std::uint32_t length, const progress_callback& sink) {
+    const std::span<const std::uint8_t> region(image.data() + source, length);
+    if (!vxr::write_flash_bytes(device.app_handle, target, region, sink)) {
         return false;
     }
     const auto device_sum = vxr::query_flash_checksum(device.app_handle, target, length);
