@@ -12,6 +12,7 @@
 #include "app/tasks.h"
 #include "bench/alloc_counter.h"
 #include "sim/bridge_flash.h"
+#include "sim/hex_image.h"
 
 namespace ostrel_bench {
 namespace {
@@ -40,53 +41,14 @@ const std::string& scratch_dir() {
     return dir;
 }
 
-// 0x7C000 pseudo-random bytes at 0x404000, 16 bytes a record as objcopy writes them.
-std::string make_hex_text() {
-    std::string text;
-    char field[16];
-    std::uint32_t x = 1;
-    const auto record = [&](std::uint8_t type, std::uint16_t offset, const std::uint8_t* data,
-                            std::size_t count) {
-        unsigned sum = static_cast<unsigned>(count + (offset >> 8) + (offset & 0xFF) + type);
-        std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(count), offset,
-                      type);
-        text += field;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::snprintf(field, sizeof field, "%02X", data[i]);
-            text += field;
-            sum += data[i];
-        }
-        std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        text += field;
-    };
-    std::uint32_t upper = 0xFFFFFFFF;
-    for (std::uint32_t address = 0x404000; address < 0x480000; address += 16) {
-        if (address >> 16 != upper) {
-            upper = address >> 16;
-            const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                           static_cast<std::uint8_t>(upper)};
-            record(0x04, 0, bytes, 2);
-        }
-        std::uint8_t data[16];
-        for (std::uint8_t& b : data) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            b = static_cast<std::uint8_t>(x >> 24);
-        }
-        record(0x00, static_cast<std::uint16_t>(address), data, 16);
-    }
-    record(0x01, 0, nullptr, 0);
-    return text;
-}
-
 std::string input_file(const char* variable, const char* name, bool hex) {
     if (const char* given = std::getenv(variable); given != nullptr && *given != '\0') {
         return given;
     }
     const std::string path = scratch_dir() + "/" + name;
     if (hex) {
-        const std::string text = make_hex_text();
+        // 0x7C000 pseudo-random bytes at 0x404000, 16 bytes a record as objcopy writes them.
+        const std::string text = sim::make_hex_text(0x7C000, 1, 16);
         write_bytes(path, text.data(), text.size());
     } else {
         const auto image = sim::make_fullrom_image(1, "VXR7200 FW 2.0");

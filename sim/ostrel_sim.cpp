@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/bridge_flash.h"
+#include "sim/hex_image.h"
 #include "sim/model.h"
 #include "sim/request_log.h"
 #include "sim/state_file.h"
@@ -448,44 +449,7 @@ int cmd_hex(const std::string& path, const std::vector<std::string>& args) {
     if (!parse_generator_options(args, true, options, error)) {
         return usage_error(error);
     }
-    std::uint32_t x = options.seed == 0 ? 0x9E3779B9 : options.seed;
-    std::string text;
-    auto record = [&text](std::uint8_t type, std::uint16_t offset, const std::uint8_t* data,
-                          std::size_t count) {
-        char field[16];
-        std::uint8_t sum =
-            static_cast<std::uint8_t>(count + (offset >> 8) + (offset & 0xFF) + type);
-        std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(count), offset,
-                      type);
-        text += field;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::snprintf(field, sizeof field, "%02X", data[i]);
-            text += field;
-            sum = static_cast<std::uint8_t>(sum + data[i]);
-        }
-        std::snprintf(field, sizeof field, "%02X\n", static_cast<std::uint8_t>(-sum) & 0xFF);
-        text += field;
-    };
-    std::uint32_t upper = 0xFFFFFFFF;
-    for (std::size_t done = 0; done < options.size; done += 32) {
-        const std::uint32_t address = mcu_flash_base + static_cast<std::uint32_t>(done);
-        if (address >> 16 != upper) {
-            upper = address >> 16;
-            const std::uint8_t data[2] = {static_cast<std::uint8_t>(upper >> 8),
-                                          static_cast<std::uint8_t>(upper)};
-            record(0x04, 0, data, 2);
-        }
-        std::uint8_t data[32];
-        const std::size_t count = std::min<std::size_t>(32, options.size - done);
-        for (std::size_t i = 0; i < count; ++i) {
-            x ^= x << 13;
-            x ^= x >> 17;
-            x ^= x << 5;
-            data[i] = static_cast<std::uint8_t>(x >> 24);
-        }
-        record(0x00, static_cast<std::uint16_t>(address & 0xFFFF), data, count);
-    }
-    record(0x01, 0, nullptr, 0);
+    const std::string text = make_hex_text(options.size, options.seed, 32);
     return write_bytes(path, std::vector<std::uint8_t>(text.begin(), text.end())) ? 0 : 1;
 }
 
