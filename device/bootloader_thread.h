@@ -25,7 +25,7 @@ struct vxr_update_plan {
 // nothing when the handle they need is null. Nothing closes the handles at destruction:
 // they live as long as the process.
 class bootloader_thread {
-public:
+  public:
     hid_device* bootloader_handle = nullptr;  // product id 0x4004, bootloader running
     hid_device* app_handle = nullptr;         // product id 0x0101, application running
 

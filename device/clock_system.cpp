@@ -11,6 +11,8 @@ std::int64_t monotonic_ns() {
         .count();
 }
 
-void sleep_ms(std::int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleep_ms(std::int64_t ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace ostrel

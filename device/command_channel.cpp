@@ -27,7 +27,9 @@ std::optional<hid_report> read_reply(hid_device* handle, std::span<const std::ui
     }
 }
 
-hid_report build_bank_status_request() { return make_request('T'); }
+hid_report build_bank_status_request() {
+    return make_request('T');
+}
 
 hid_report build_checksum_request(std::uint32_t address, std::uint32_t length) {
     hid_report request = make_request('K');

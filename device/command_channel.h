@@ -13,7 +13,7 @@
 namespace ostrel {
 
 // Reply codes of the application firmware.
-inline constexpr std::uint8_t reply_ack = '$';     // a flash-changing command was done
+inline constexpr std::uint8_t reply_ack = '$';      // a flash-changing command was done
 inline constexpr std::uint8_t reply_refused = 'E';  // the firmware refused the command
 
 // How long a command waits for its reply.

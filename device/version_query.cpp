@@ -6,8 +6,8 @@
 namespace ostrel {
 namespace {
 
-constexpr std::int64_t star_read_ms = 10;       // each read of a '*' reply
-constexpr std::int64_t bridge_read_ms = 1000;   // each read of an 'N' reply
+constexpr std::int64_t star_read_ms = 10;      // each read of a '*' reply
+constexpr std::int64_t bridge_read_ms = 1000;  // each read of an 'N' reply
 // A device that keeps sending unrelated reports must not hold a query forever: no new
 // read starts once this much time has passed since the request went out.
 constexpr std::int64_t query_deadline_ms = 2000;

@@ -46,7 +46,9 @@ file_device& device() {
 
 }  // namespace
 
-device_state* state() { return device().ready ? device().file.get() : nullptr; }
+device_state* state() {
+    return device().ready ? device().file.get() : nullptr;
+}
 
 std::int64_t now_ns() {
     timespec now{};

@@ -46,13 +46,21 @@ void inprocess_device::arm(const std::string& rule) {
 
 namespace backend {
 
-device_state* state() { return &inprocess_device::current().state(); }
+device_state* state() {
+    return &inprocess_device::current().state();
+}
 
-std::int64_t now_ns() { return inprocess_device::current().now_ns(); }
+std::int64_t now_ns() {
+    return inprocess_device::current().now_ns();
+}
 
-void wait_until_ns(std::int64_t time_ns) { inprocess_device::current().advance_to_ns(time_ns); }
+void wait_until_ns(std::int64_t time_ns) {
+    inprocess_device::current().advance_to_ns(time_ns);
+}
 
-void wait_for_event_ns(std::int64_t time_ns) { wait_until_ns(time_ns); }
+void wait_for_event_ns(std::int64_t time_ns) {
+    wait_until_ns(time_ns);
+}
 
 void log_request(const request_record& record) {
     inprocess_device::current().requests.push_back(record);

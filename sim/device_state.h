@@ -23,13 +23,13 @@ inline constexpr std::uint32_t bridge_flash_size = 0x80000;
 
 enum class fault_kind : std::uint8_t {
     none = 0,
-    no_reply,      // the command gets no reply
-    refuse,        // the command is refused ('E' in application mode, status 0x01 in the bootloader)
-    stray,         // `value` unrelated input reports are queued before each reply
-    no_return,     // after a mode switch the device never comes back
-    stream,        // unrelated input reports arrive without end, one per millisecond
-    unplug,        // the device leaves USB after `value` requests
-    delay,         // the reply comes `value` ms late
+    no_reply,   // the command gets no reply
+    refuse,     // the command is refused ('E' in application mode, status 0x01 in the bootloader)
+    stray,      // `value` unrelated input reports are queued before each reply
+    no_return,  // after a mode switch the device never comes back
+    stream,     // unrelated input reports arrive without end, one per millisecond
+    unplug,     // the device leaves USB after `value` requests
+    delay,      // the reply comes `value` ms late
     ack_no_write,  // the command is acknowledged but changes nothing
     bad_status,    // a report with status 0x01 is queued behind the reply
     denied,        // the device is listed but cannot be opened (no permission)
@@ -56,8 +56,8 @@ struct device_state {
 
     // USB presence.
     std::uint16_t vendor_id;
-    usb_mode mode;          // the identity the device shows now
-    usb_mode return_mode;   // the identity it comes back with after leaving; absent: never
+    usb_mode mode;         // the identity the device shows now
+    usb_mode return_mode;  // the identity it comes back with after leaving; absent: never
     std::int64_t return_at_ns;
     std::uint32_t generation;  // grows every time the device leaves; older handles are dead
     std::uint32_t reenumeration_ms;
@@ -72,8 +72,8 @@ struct device_state {
 
     // Counters.
     std::uint64_t requests;
-    std::uint64_t opens;            // calls of hid_open, successful or not
-    std::uint32_t counts[3][256];   // requests by mode and command character
+    std::uint64_t opens;           // calls of hid_open, successful or not
+    std::uint32_t counts[3][256];  // requests by mode and command character
 
     // Faults armed for later runs.
     std::uint32_t fault_count;

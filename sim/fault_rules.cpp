@@ -26,11 +26,11 @@ struct kind_name {
 };
 
 constexpr kind_name kind_names[] = {
-    {fault_kind::no_reply, "noreply", false},      {fault_kind::refuse, "refuse", false},
-    {fault_kind::stray, "stray", true},            {fault_kind::no_return, "noreturn", false},
-    {fault_kind::stream, "stream", false},         {fault_kind::unplug, "unplug", true},
-    {fault_kind::delay, "delay", true},            {fault_kind::ack_no_write, "acknowrite", false},
-    {fault_kind::bad_status, "badstatus", false},  {fault_kind::denied, "denied", false},
+    {fault_kind::no_reply, "noreply", false},     {fault_kind::refuse, "refuse", false},
+    {fault_kind::stray, "stray", true},           {fault_kind::no_return, "noreturn", false},
+    {fault_kind::stream, "stream", false},        {fault_kind::unplug, "unplug", true},
+    {fault_kind::delay, "delay", true},           {fault_kind::ack_no_write, "acknowrite", false},
+    {fault_kind::bad_status, "badstatus", false}, {fault_kind::denied, "denied", false},
 };
 
 bool parse_number(std::string_view text, std::uint32_t& value) {
@@ -79,7 +79,8 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
             rule.mode = usb_mode::bootloader;
         }
         std::uint32_t code = 0;
-        if (rest.size() >= 4 && rest.substr(0, 2) == "0x" && parse_number(rest.substr(0, 4), code)) {
+        if (rest.size() >= 4 && rest.substr(0, 2) == "0x" &&
+            parse_number(rest.substr(0, 4), code)) {
             rest.remove_prefix(4);
         } else if (!rest.empty()) {
             code = static_cast<unsigned char>(rest[0]);

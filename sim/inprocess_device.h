@@ -17,7 +17,7 @@ struct open_attempt {
 };
 
 class inprocess_device {
-public:
+  public:
     // Replaces the device with a fresh one; the clock starts at one second.
     static inprocess_device& reset(const device_options& options = {});
     static inprocess_device& current();
@@ -34,7 +34,7 @@ public:
     std::vector<request_record> requests;
     std::vector<open_attempt> opens;
 
-private:
+  private:
     std::unique_ptr<device_state> state_;
     std::int64_t now_ns_ = 1'000'000'000;
 };

@@ -90,13 +90,26 @@ fault_effects match_faults(device_state& state, usb_mode mode, std::uint8_t comm
         const bool fires = rule.nth == 0 || rule.seen == rule.nth;
         if (fires) {
             switch (rule.kind) {
-                case fault_kind::no_reply: effects.no_reply = true; break;
-                case fault_kind::refuse: effects.refuse = true; break;
-                case fault_kind::ack_no_write: effects.ack_no_write = true; break;
-                case fault_kind::bad_status: effects.bad_status = true; break;
-                case fault_kind::stray: effects.strays += rule.value; break;
-                case fault_kind::delay: effects.delay_ms += rule.value; break;
-                default: break;
+                case fault_kind::no_reply:
+                    effects.no_reply = true;
+                    break;
+                case fault_kind::refuse:
+                    effects.refuse = true;
+                    break;
+                case fault_kind::ack_no_write:
+                    effects.ack_no_write = true;
+                    break;
+                case fault_kind::bad_status:
+                    effects.bad_status = true;
+                    break;
+                case fault_kind::stray:
+                    effects.strays += rule.value;
+                    break;
+                case fault_kind::delay:
+                    effects.delay_ms += rule.value;
+                    break;
+                default:
+                    break;
             }
         }
         ++i;
@@ -115,14 +128,17 @@ command_outcome reply_with(std::uint8_t code, const char* text, std::size_t text
 command_outcome application_command(device_state& state, std::int64_t now_ns,
                                     const request_bytes& request, bool apply) {
     switch (request[1]) {
-        case '*': return reply_with('*', state.app_version, version_size);
-        case 'N': return reply_with('N', state.bridge_version, version_size);
+        case '*':
+            return reply_with('*', state.app_version, version_size);
+        case 'N':
+            return reply_with('N', state.bridge_version, version_size);
         case 'B':
-            leave_usb(state, now_ns,
-                      armed(state, fault_kind::no_return) ? usb_mode::absent
-                                                          : usb_mode::bootloader);
+            leave_usb(
+                state, now_ns,
+                armed(state, fault_kind::no_return) ? usb_mode::absent : usb_mode::bootloader);
             return {};
-        default: return bridge_command(state, request, apply);
+        default:
+            return bridge_command(state, request, apply);
     }
 }
 
@@ -136,11 +152,12 @@ command_outcome bootloader_command(device_state& state, std::int64_t now_ns,
             return outcome;
         }
         case 'B':
-            leave_usb(state, now_ns,
-                      armed(state, fault_kind::no_return) ? usb_mode::absent
-                                                          : usb_mode::application);
+            leave_usb(
+                state, now_ns,
+                armed(state, fault_kind::no_return) ? usb_mode::absent : usb_mode::application);
             return {};
-        default: return bootloader_flash_command(state, request, apply);
+        default:
+            return bootloader_flash_command(state, request, apply);
     }
 }
 
@@ -165,17 +182,23 @@ void init_state(device_state& state, const device_options& options) {
 
 std::uint16_t product_id_of(usb_mode mode) {
     switch (mode) {
-        case usb_mode::application: return app_product_id;
-        case usb_mode::bootloader: return bootloader_product_id;
-        default: return 0;
+        case usb_mode::application:
+            return app_product_id;
+        case usb_mode::bootloader:
+            return bootloader_product_id;
+        default:
+            return 0;
     }
 }
 
 const char* mode_name(usb_mode mode) {
     switch (mode) {
-        case usb_mode::application: return "application";
-        case usb_mode::bootloader: return "bootloader";
-        default: return "absent";
+        case usb_mode::application:
+            return "application";
+        case usb_mode::bootloader:
+            return "bootloader";
+        default:
+            return "absent";
     }
 }
 
@@ -205,7 +228,9 @@ bool listed_as(const device_state& state, std::uint16_t vendor, std::uint16_t pr
            product == product_id_of(state.mode);
 }
 
-bool openable(const device_state& state) { return !armed(state, fault_kind::denied); }
+bool openable(const device_state& state) {
+    return !armed(state, fault_kind::denied);
+}
 
 bool receive(device_state& state, std::int64_t now_ns, channel via,
              std::span<const std::uint8_t> report, request_record& record) {
@@ -241,8 +266,7 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
         }
     }
     if (state.mode == mode) {  // still on USB: the reply goes out
-        const std::int64_t at = now_ns +
-                                static_cast<std::int64_t>(state.reply_latency_us) * 1000 +
+        const std::int64_t at = now_ns + static_cast<std::int64_t>(state.reply_latency_us) * 1000 +
                                 static_cast<std::int64_t>(faults.delay_ms) * ns_per_ms;
         if (outcome.replies && !faults.no_reply) {
             for (std::uint32_t i = 0; i < faults.strays; ++i) {
@@ -281,7 +305,9 @@ std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns)
     return report;
 }
 
-void clear_reports(device_state& state) { state.queue_count = 0; }
+void clear_reports(device_state& state) {
+    state.queue_count = 0;
+}
 
 std::int64_t next_event_ns(const device_state& state) {
     std::int64_t next = std::numeric_limits<std::int64_t>::max();

@@ -46,7 +46,8 @@ std::string word_at(const request_bytes& bytes, std::size_t at) {
 
 std::string application_fields(const request_bytes& b) {
     switch (b[1]) {
-        case 'K': return format(" address=0x%05X length=0x%05X", u32_at(b, 2), u32_at(b, 6));
+        case 'K':
+            return format(" address=0x%05X length=0x%05X", u32_at(b, 2), u32_at(b, 6));
         case 'A': {
             const std::size_t count = std::min<std::size_t>(b[2], 57);
             return format(" count=%u address=0x%05X data=", b[2], u32_at(b, 3)) +
@@ -58,7 +59,8 @@ std::string application_fields(const request_bytes& b) {
                        word_at(b, 4);
             }
             return format(" block=%u address=0x%05X word=", b[2], b[2] * 0x10000u) + word_at(b, 4);
-        default: return "";
+        default:
+            return "";
     }
 }
 
@@ -88,7 +90,8 @@ std::string bootloader_fields(const request_bytes& b) {
             }
             return filled ? " fill=ok" : " fill=bad";
         }
-        default: return "";
+        default:
+            return "";
     }
 }
 

@@ -9,7 +9,7 @@ namespace sim {
 // A device state kept in DIR/state.bin and mapped into memory: every change lands in the
 // file at once and survives the process being killed.
 class state_file {
-public:
+  public:
     state_file() = default;
     state_file(const state_file&) = delete;
     state_file& operator=(const state_file&) = delete;
@@ -25,7 +25,7 @@ public:
     static std::string state_path(const std::string& dir) { return dir + "/state.bin"; }
     static std::string log_path(const std::string& dir) { return dir + "/requests.log"; }
 
-private:
+  private:
     bool map(int fd, std::string& error);
     device_state* state_ = nullptr;
 };

@@ -12,6 +12,8 @@ std::int64_t monotonic_ns() {
     return device.now_ns();
 }
 
-void sleep_ms(std::int64_t ms) { sim::inprocess_device::current().advance_ns(ms * 1'000'000); }
+void sleep_ms(std::int64_t ms) {
+    sim::inprocess_device::current().advance_ns(ms * 1'000'000);
+}
 
 }  // namespace ostrel

@@ -17,25 +17,24 @@ const std::string usage =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
     "filename.fullrom]\n";
 
-const std::string help =
-    "ostrel_firmware_update\n" + usage +
-    "\n"
-    "Options:\n"
-    "\t-h\tShow this help information and exit\n"
-    "\t-v\tShow the microcontroller firmware version\n"
-    "\t-r\tShow the VXR7200 bridge IC firmware version\n"
-    "\t-b\tShow the bootloader version\n"
-    "\t-f FILENAME\n"
-    "\t\tFlash FILENAME (Intel hex format) to the microcontroller\n"
-    "\t-u FILENAME\n"
-    "\t\tFlash FILENAME (Synaptics Fullrom format) to the VXR7200\n";
+const std::string help = "ostrel_firmware_update\n" + usage +
+                         "\n"
+                         "Options:\n"
+                         "\t-h\tShow this help information and exit\n"
+                         "\t-v\tShow the microcontroller firmware version\n"
+                         "\t-r\tShow the VXR7200 bridge IC firmware version\n"
+                         "\t-b\tShow the bootloader version\n"
+                         "\t-f FILENAME\n"
+                         "\t\tFlash FILENAME (Intel hex format) to the microcontroller\n"
+                         "\t-u FILENAME\n"
+                         "\t\tFlash FILENAME (Synaptics Fullrom format) to the VXR7200\n";
 
 class Blackbox : public ::testing::Test {
-protected:
+  protected:
     void init(std::vector<std::string> options = {}) {
-        options.insert(options.begin(), {"init", dir.path(), "--reenumeration-ms", "20",
-                                         "--app-version", "APP 2.1", "--bootloader-version",
-                                         "BL 0.9", "--bridge-version", "VXR 5.4"});
+        options.insert(options.begin(),
+                       {"init", dir.path(), "--reenumeration-ms", "20", "--app-version", "APP 2.1",
+                        "--bootloader-version", "BL 0.9", "--bridge-version", "VXR 5.4"});
         ASSERT_EQ(sim(options).status, 0);
     }
     std::string show() { return sim({"show", dir.path()}).out; }

@@ -8,7 +8,7 @@ namespace ostrel::testing {
 
 // A fresh directory under the system's temporary directory, removed with its contents.
 class temp_dir {
-public:
+  public:
     temp_dir();
     ~temp_dir();
     temp_dir(const temp_dir&) = delete;
@@ -17,7 +17,7 @@ public:
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+  private:
     std::string path_;
 };
 
