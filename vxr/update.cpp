@@ -91,7 +91,6 @@ bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_call
         const bool bank0_valid = (status & vxr::config_bank0_flag) != 0;
         const std::uint32_t target =
             bank0_valid ? vxr::config_bank1_start : vxr::config_bank0_start;
-        const std::uint32_t other = bank0_valid ? vxr::config_bank0_start : vxr::config_bank1_start;
         const auto mapping = [total, progress](double p) {
             if (progress) {
                 progress(p * 32768.0 / total);
@@ -99,15 +98,13 @@ bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_call
         };
         const std::uint32_t target_flag =
             bank0_valid ? vxr::config_bank1_flag : vxr::config_bank0_flag;
+        const std::uint32_t other_flag =
+            bank0_valid ? vxr::config_bank0_flag : vxr::config_bank1_flag;
+        // The old bank is invalidated only once the new copy is complete and confirmed.
         if (!erase_bank_sectors(*this, target) ||
             !write_bank_checked(*this, target, target_flag, *image, vxr::config_bank0_start,
                                 vxr::config_size, mapping) ||
-            app_handle == nullptr) {
-            return false;
-        }
-        const std::uint32_t trailer = other + vxr::config_size - vxr::trailer_size;
-        if (!write_flash_chunk(trailer, {0x00}) ||
-            !write_flash_chunk(trailer + vxr::trailer_size - 1, {0x00})) {
+            app_handle == nullptr || !invalidate_bank(other_flag)) {
             return false;
         }
     }

@@ -1,29 +1,19 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/tasks.h"
 #include "sim/inprocess_device.h"
+#include "tests/support/cli_run.h"
 
 namespace {
 
 using sim::inprocess_device;
 using sim::usb_mode;
 
-struct cli_result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-cli_result run(std::vector<std::string> args) {
-    args.insert(args.begin(), "ostrel_firmware_update");
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = ostrel::run_cli(args, out, err);
-    return {status, out.str(), err.str()};
+// Keeps the tests short: the command line after the program name.
+ostrel::testing::cli_result run(std::vector<std::string> args) {
+    return ostrel::testing::run_cli(std::move(args));
 }
 
 const std::string usage =

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -35,14 +34,6 @@ ostrel::bootloader_thread connected() {
     ostrel::bootloader_thread device;
     EXPECT_TRUE(device.connect_app());
     return device;
-}
-
-cli_result run_cli(std::vector<std::string> args) {
-    args.insert(args.begin(), "ostrel_firmware_update");
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = ostrel::run_cli(args, out, err);
-    return {status, out.str(), err.str()};
 }
 
 bool holds(sim::inprocess_device& dev, area where, const image& bytes, area source) {

@@ -9,6 +9,7 @@
 
 #include "device/bootloader_thread.h"
 #include "sim/inprocess_device.h"
+#include "tests/support/cli_run.h"
 #include "tests/support/temp_dir.h"
 
 namespace bridge_test {
@@ -32,12 +33,8 @@ std::string write_image(const ostrel::testing::temp_dir& dir, const std::string&
 sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks);
 ostrel::bootloader_thread connected();
 
-struct cli_result {
-    int status;
-    std::string out;
-    std::string err;
-};
-cli_result run_cli(std::vector<std::string> args);
+using ostrel::testing::cli_result;
+using ostrel::testing::run_cli;
 
 // Whether the device's `where` holds the image's bytes at `source`.
 bool holds(sim::inprocess_device& dev, area where, const image& bytes, area source);
