@@ -12,7 +12,8 @@ namespace {
 
 std::string hex_number(std::uint64_t value) {
     char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    static_cast<void>(
+        std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value)));
     return text;
 }
 
@@ -48,7 +49,7 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
 void firmware_progress_printer(std::ostream& out, double fraction) {
     // printf's %g: six significant digits, no trailing zeros, no trailing point.
     char number[32];
-    std::snprintf(number, sizeof number, "%g", fraction * 100.0);
+    static_cast<void>(std::snprintf(number, sizeof number, "%g", fraction * 100.0));
     out << "Firmware progress: " << number << "%" << std::endl;
 }
 

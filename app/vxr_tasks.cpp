@@ -68,7 +68,7 @@ void vxr_progress_printer::operator()(double fraction) {
         return;
     }
     char text[16];
-    std::snprintf(text, sizeof text, "%.03f", fraction * 100.0);
+    static_cast<void>(std::snprintf(text, sizeof text, "%.03f", fraction * 100.0));
     run_.say("VXR firmware progress: " + std::string(text) + "%");
     last_printed_fraction_ = fraction;
 }

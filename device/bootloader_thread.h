@@ -49,9 +49,9 @@ class bootloader_thread {
     bool mcu_erase_16k(std::uint32_t address);
     bool mcu_erase_tail(std::uint32_t address);
     bool mcu_fallback_erase();
-    bool mcu_flash_update(std::string hex_path, progress_callback progress);
+    bool mcu_flash_update(const std::string& hex_path, const progress_callback& progress);
     // The same, telling in `report` why a load failed.
-    bool mcu_flash_update(std::string hex_path, progress_callback progress,
+    bool mcu_flash_update(const std::string& hex_path, const progress_callback& progress,
                           mcu_load_report& report);
 
     // Bridge flash operations and the bridge update (vxr/).
@@ -62,9 +62,9 @@ class bootloader_thread {
     bool erase_flash_sector(std::uint32_t address);
     bool erase_flash_block(std::uint32_t address);
     bool write_flash_region(std::uint32_t start, const byte_vector& data,
-                            progress_callback progress);
-    vxr_update_plan check_vxr_update(std::string fullrom_path);
-    bool vxr_flash_update(std::string fullrom_path, progress_callback progress);
+                            const progress_callback& progress);
+    vxr_update_plan check_vxr_update(const std::string& fullrom_path);
+    bool vxr_flash_update(const std::string& fullrom_path, const progress_callback& progress);
 };
 
 }  // namespace ostrel

@@ -2,19 +2,18 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
+
 #include "device/report.h"
 
 namespace ostrel {
 
 bool device_listed(std::initializer_list<unsigned short> product_ids) {
-    for (const unsigned short product_id : product_ids) {
+    return std::ranges::any_of(product_ids, [](unsigned short product_id) {
         hid_device_info* found = hid_enumerate(device_vendor_id, product_id);
         hid_free_enumeration(found);
-        if (found != nullptr) {
-            return true;
-        }
-    }
-    return false;
+        return found != nullptr;
+    });
 }
 
 }  // namespace ostrel

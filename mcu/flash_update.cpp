@@ -59,7 +59,8 @@ std::vector<mcu_erase_request> plan_mcu_erase(std::size_t size) {
     return plan;
 }
 
-bool bootloader_thread::mcu_flash_update(std::string hex_path, progress_callback progress,
+bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
+                                         const progress_callback& progress,
                                          mcu_load_report& report) {
     report = {};
     hex_image image;
@@ -105,7 +106,8 @@ bool bootloader_thread::mcu_flash_update(std::string hex_path, progress_callback
     return true;
 }
 
-bool bootloader_thread::mcu_flash_update(std::string hex_path, progress_callback progress) {
+bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
+                                         const progress_callback& progress) {
     mcu_load_report report;
     return mcu_flash_update(std::move(hex_path), std::move(progress), report);
 }

@@ -125,7 +125,7 @@ bool bootloader_thread::erase_flash_block(std::uint32_t address) {
 }
 
 bool bootloader_thread::write_flash_region(std::uint32_t start, const byte_vector& data,
-                                           progress_callback progress) {
+                                           const progress_callback& progress) {
     return vxr::write_flash_bytes(app_handle, start, data, progress);
 }
 

@@ -8,7 +8,7 @@
 
 namespace ostrel {
 
-std::optional<byte_vector> read_file(std::string path, std::size_t limit) {
+std::optional<byte_vector> read_file(const std::string& path, std::size_t limit) {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) {
@@ -17,7 +17,7 @@ std::optional<byte_vector> read_file(std::string path, std::size_t limit) {
     byte_vector bytes;
     // A regular file tells its length: one piece for all of it and a byte more, which shows
     // its end, so that the bytes are neither copied nor zeroed twice on the way.
-    std::size_t piece = 64 * 1024;
+    std::size_t piece = std::size_t{64} * 1024;
     std::error_code error;
     if (const std::uintmax_t length = std::filesystem::file_size(path, error); !error) {
         piece = static_cast<std::size_t>(std::min<std::uintmax_t>(length, limit)) + 1;

@@ -17,7 +17,7 @@ namespace vxr {
 inline constexpr std::size_t fullrom_image_size = 0x80000;
 // Files longer than this are not read whole (a Fullrom image is 512 KiB; anything far
 // beyond is not one) so that no file makes the program hold unbounded memory.
-inline constexpr std::size_t fullrom_file_limit = 16 * 1024 * 1024;
+inline constexpr std::size_t fullrom_file_limit = std::size_t{16} * 1024 * 1024;
 
 // Whether a file of `length` bytes can be used as an image.
 constexpr bool fullrom_length_ok(std::size_t length) {
@@ -29,7 +29,8 @@ constexpr bool fullrom_length_ok(std::size_t length) {
 // Reads a file whole in binary mode: its bytes in order, an empty vector for an empty file,
 // nothing when it cannot be opened or read. A file longer than `limit` is read only up to
 // limit + 1 bytes, enough to tell that it is too long.
-std::optional<byte_vector> read_file(std::string path, std::size_t limit = vxr::fullrom_file_limit);
+std::optional<byte_vector> read_file(const std::string& path,
+                                     std::size_t limit = vxr::fullrom_file_limit);
 
 // The wrap-around 32-bit sum of the bytes of [first, last), as the device's 'K' gives it
 // for a flash range; 0 for an empty range.

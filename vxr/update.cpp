@@ -35,8 +35,8 @@ bool write_checked(bootloader_thread& device, std::uint32_t target, const byte_v
 // it is invalidated again, so that the bridge cannot start from a copy that did not take.
 bool write_bank_checked(bootloader_thread& device, std::uint32_t target, std::uint32_t flag,
                         const byte_vector& image, std::uint32_t source, std::uint32_t length,
-                        progress_callback sink) {
-    if (write_checked(device, target, image, source, length, std::move(sink))) {
+                        const progress_callback& sink) {
+    if (write_checked(device, target, image, source, length, sink)) {
         return true;
     }
     device.invalidate_bank(flag);
@@ -50,7 +50,8 @@ bool contradictory(std::uint8_t status) {
 
 }  // namespace
 
-bool bootloader_thread::vxr_flash_update(std::string fullrom_path, progress_callback progress) {
+bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
+                                         const progress_callback& progress) {
     if (app_handle == nullptr) {
         return false;
     }

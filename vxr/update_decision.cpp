@@ -22,7 +22,7 @@ bool differs(hid_device* app_handle, const byte_vector& image, std::uint32_t add
 // The device sees 'T', then 'K' for the valid config bank and the valid firmware bank (bank 1
 // when both of a pair claim to be valid), then 'K' for the esm region. No device, or a file
 // that cannot be read or has not the length of an image: nothing to do, nothing sent.
-vxr_update_plan bootloader_thread::check_vxr_update(std::string fullrom_path) {
+vxr_update_plan bootloader_thread::check_vxr_update(const std::string& fullrom_path) {
     vxr_update_plan plan;
     if (app_handle == nullptr) {
         return plan;
