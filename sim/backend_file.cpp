@@ -1,11 +1,13 @@
 // The backend of the shared library that replaces the system hidapi: the device lives in
 // the state file of the directory named by OSTREL_SIM_DIR (set by `ostrel_sim run`), and
-// time is the real monotonic clock.
+// time is the real monotonic clock. A `kill` fault ends the program here with SIGKILL.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/prctl.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
@@ -42,6 +44,21 @@ struct file_device {
 file_device& device() {
     static file_device instance;
     return instance;
+}
+
+// Whether a `kill` rule fired on the request just taken, and if so disarms it. The model
+// counts a rule's matching requests in `seen`; a rule still armed whose count has reached
+// its occurrence (the first match when it names none) has fired on this very request.
+bool kill_rule_fired(device_state& state) {
+    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
+        const fault_rule& rule = state.faults[i];
+        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
+            std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
+            --state.fault_count;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -94,6 +111,11 @@ void log_request(const request_record& record) {
     if (device().log_fd >= 0) {
         // One write per record: a record is in the log whole or not at all.
         [[maybe_unused]] const ssize_t written = write(device().log_fd, &record, sizeof record);
+    }
+    if (device().ready && kill_rule_fired(*device().file.get())) {
+        // The device has taken the request and the log holds it; the state lives in a
+        // shared mapping, so it outlives the program as the device outlives the host.
+        kill(getpid(), SIGKILL);
     }
 }
 

@@ -33,6 +33,8 @@ enum class fault_kind : std::uint8_t {
     ack_no_write,  // the command is acknowledged but changes nothing
     bad_status,    // a report with status 0x01 is queued behind the reply
     denied,        // the device is listed but cannot be opened (no permission)
+    kill,          // the program that sent the matching request is killed (SIGKILL) once the
+                   // device has taken it; shipped-program runs only, then the rule is disarmed
 };
 
 struct fault_rule {

@@ -1,0 +1,72 @@
+// The `kill` fault of the virtual device as a test station uses it, and one kill of each
+// load at a telling point; the full sweeps are in the "sweep" label.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "sim/bridge_flash.h"
+#include "tests/interrupt/bridge_check.h"
+#include "tests/interrupt/device_dir.h"
+#include "tests/mcu/hex_writer.h"
+
+namespace {
+
+using namespace interrupt_test;
+using ostrel::testing::sim;
+using ::testing::EndsWith;
+using ::testing::HasSubstr;
+
+TEST(KillFault, RuleReadsBackAsWritten) {
+    for (const char* text : {"kill", "kill@5", "kill:boot/P@2", "kill:app/A@1025"}) {
+        std::string error;
+        const auto rule = sim::parse_fault_rule(text, error);
+        ASSERT_TRUE(rule) << error;
+        EXPECT_EQ(rule->kind, sim::fault_kind::kill);
+        EXPECT_EQ(sim::format_fault_rule(*rule), text);
+    }
+}
+
+TEST(KillFault, ProgramDiesRightAfterTheDeviceTookTheRequestAndTheDeviceLivesOn) {
+    device_dir dev;
+    const bytes image = ostrel::testing::random_bytes(0x800, 3);  // four pages
+    const std::string path = dev.file("image.hex");
+    ostrel::testing::write_file(path, ostrel::testing::hex_file(0x404000, image, 32));
+    dev.reset({.mode = sim::usb_mode::bootloader, .reenumeration_ms = 20});
+    ASSERT_EQ(sim({"fault", dev.path(), "kill:boot/P@2"}).status, 0);
+
+    const auto killed = dev.run({"-f", path});
+    EXPECT_EQ(killed.status, killed_status);
+    EXPECT_EQ(killed.out, "Loading firmware file: " + path + "\nFirmware progress: 0%\n");
+    // The second 'P' is the last request the device took, and the rule is spent.
+    EXPECT_THAT(sim({"log", dev.path()}).out, EndsWith("P address=0x404200 crc=ok\n"));
+    EXPECT_EQ(sim({"fault", dev.path(), "list"}).out, "");
+    EXPECT_THAT(sim({"show", dev.path()}).out, HasSubstr("\"mode\": \"bootloader\""));
+
+    const auto second = dev.run({"-f", path});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_TRUE(dev.mcu_holds(image));
+}
+
+// Killed between the new config copy and the invalidation of the old one: both config banks
+// claim to be valid, and the next run must start both pairs afresh.
+TEST(KillFault, BridgeUpdateKilledBeforeTheOldBankIsInvalidatedIsCompletedByTheNextRun) {
+    device_dir dev;
+    const bytes new_image = sim::make_fullrom_image(42, "VXR NEW");
+    const std::string path = dev.file("new.fullrom");
+    ostrel::testing::write_file(path, new_image);
+    dev.reset({.reenumeration_ms = 20}, {},
+              with_valid_banks(sim::make_fullrom_image(41, "VXR OLD"), 0x05));
+    // Three checksums for the task's decision and three for the update's, config bank 1
+    // written, then the checksum that confirms it: the program dies before anything is
+    // invalidated.
+    dev.arm("kill:app/K@7");
+
+    EXPECT_EQ(dev.run({"-u", path}).status, killed_status);
+    EXPECT_EQ(dev.state().bank_status, 0x07);
+
+    const auto second = dev.run({"-u", path});
+    EXPECT_EQ(second.status, 0) << second.err;
+    EXPECT_THAT(second.out, EndsWith("VXR firmware update complete!\n"));
+    EXPECT_TRUE(bridge_runs(dev.state(), new_image));
+}
+
+}  // namespace
