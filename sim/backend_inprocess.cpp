@@ -1,6 +1,7 @@
 // The backend of the in-process tests: the device in memory, time on a virtual clock.
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 #include "sim/backend.h"
 #include "sim/inprocess_device.h"
@@ -47,7 +48,19 @@ void inprocess_device::arm(const std::string& rule) {
 namespace backend {
 
 device_state* state() {
-    return &inprocess_device::current().state();
+    auto& device = inprocess_device::current();
+    if (++device.hid_calls > device.hid_call_limit && device.hid_call_limit != 0) {
+        throw call_limit_reached("more than " + std::to_string(device.hid_call_limit) +
+                                 " hidapi calls");
+    }
+    if (device.now_ns() != device.last_call_ns) {
+        device.last_call_ns = device.now_ns();
+        device.calls_at_one_time = 0;
+    } else if (++device.calls_at_one_time > device.stall_limit && device.stall_limit != 0) {
+        throw call_limit_reached("more than " + std::to_string(device.stall_limit) +
+                                 " hidapi calls while no time passed");
+    }
+    return &device.state();
 }
 
 std::int64_t now_ns() {

@@ -33,6 +33,7 @@ enum class fault_kind : std::uint8_t {
     ack_no_write,  // the command is acknowledged but changes nothing
     bad_status,    // a report with status 0x01 is queued behind the reply
     denied,        // the device is listed but cannot be opened (no permission)
+    chaos,         // every request may be answered wrongly, from the seed `value` (sim/chaos.h)
     kill,          // the program that sent the matching request is killed (SIGKILL) once the
                    // device has taken it; shipped-program runs only, then the rule is disarmed
 };
@@ -50,6 +51,21 @@ struct fault_rule {
 struct queued_report {
     std::int64_t deliver_at_ns;
     std::uint8_t data[input_report_size];
+    std::uint32_t length;  // bytes a read delivers, 1 to 64; 0: the whole report
+    std::uint32_t reserved;
+};
+
+// What the chaos mode (sim/chaos.h) keeps from one request to the next.
+struct chaos_record {
+    std::uint64_t turns;      // requests the chaos mode has looked at
+    std::uint64_t disturbed;  // of them, those not answered as the device should
+    // Times it acknowledged work not done, or sent an acceptance no request of the moment
+    // earned: the host cannot tell these from the real thing.
+    std::uint32_t blind_spots;
+    std::uint32_t reserved;
+    std::int64_t storm_until_ns;  // unrelated reports arrive one a millisecond until then
+    std::int64_t storm_next_ns;
+    std::uint32_t acts[16];  // how often each behaviour was chosen, by chaos_act
 };
 
 struct device_state {
@@ -102,9 +118,11 @@ struct device_state {
     // What 'N' answers while the firmware bank in use carries no version text of its own
     // (sim/bridge_flash.h); the text given at init.
     char bridge_base_version[version_size];
+
+    chaos_record chaos;
 };
 
 inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"
-inline constexpr std::uint32_t state_layout_version = 3;
+inline constexpr std::uint32_t state_layout_version = 4;
 
 }  // namespace sim

@@ -23,7 +23,7 @@ struct hid_device_ {
     hid_device_info* info;
     // This handle's own copies of the reports that arrived while other handles were open:
     // hidraw gives every reader a copy of each report, in a buffer of its own.
-    std::deque<sim::reply_bytes> own{};
+    std::deque<sim::input_report> own{};
 };
 
 namespace {
@@ -57,7 +57,7 @@ const std::vector<hid_device*>& live_handles(const device_state& state) {
 // Hands each of `handles` a copy of every report that has arrived; each keeps at most 63,
 // as the model's queue does.
 void share_reports(device_state& state, std::int64_t now, const std::vector<hid_device*>& handles) {
-    while (const auto report = sim::take_report(state, now)) {
+    while (const auto report = sim::take_input_report(state, now)) {
         for (hid_device* handle : handles) {
             if (handle->own.size() + 1 < sim::input_queue_capacity) {
                 handle->own.push_back(*report);
@@ -68,7 +68,7 @@ void share_reports(device_state& state, std::int64_t now, const std::vector<hid_
 
 // The next report for `dev`: its own copies first; the model's queue is read directly
 // while no other handle is open.
-std::optional<sim::reply_bytes> next_report(device_state& state, hid_device* dev,
+std::optional<sim::input_report> next_report(device_state& state, hid_device* dev,
                                             std::int64_t now) {
     const std::vector<hid_device*>& handles = live_handles(state);
     const bool alone = handles.size() <= 1;
@@ -76,11 +76,11 @@ std::optional<sim::reply_bytes> next_report(device_state& state, hid_device* dev
         share_reports(state, now, handles);
     }
     if (!dev->own.empty()) {
-        const sim::reply_bytes report = dev->own.front();
+        const sim::input_report report = dev->own.front();
         dev->own.pop_front();
         return report;
     }
-    return alone ? sim::take_report(state, now) : std::nullopt;
+    return alone ? sim::take_input_report(state, now) : std::nullopt;
 }
 
 hid_device_info* make_info(const device_state& state) {
@@ -242,8 +242,9 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
         }
         const std::int64_t now = sim::backend::now_ns();
         if (auto report = next_report(*state, dev, now)) {
-            const size_t n = std::min(length, report->size());
-            std::memcpy(data, report->data(), n);
+            // A report cut short by the device delivers only its own bytes.
+            const size_t n = std::min(length, report->length);
+            std::memcpy(data, report->bytes.data(), n);
             return static_cast<int>(n);
         }
         if (now >= deadline) {

@@ -3,13 +3,13 @@
 //   KIND[:COMMAND][@N][=VALUE]
 //
 // KIND     noreply, refuse, stray, noreturn, stream, unplug, delay, acknowrite, badstatus,
-//          denied, kill
+//          denied, chaos, kill
 // COMMAND  one character, or 0xHH, optionally after "app/" or "boot/" to name the mode
 //          (application/ and bootloader/ work too); without it the rule matches any command
 // N        only the Nth matching request after the rule was armed (1 = the first);
 //          without it every matching request
 // VALUE    stray: reports queued before each reply; unplug: requests before the device
-//          leaves USB; delay: milliseconds
+//          leaves USB; delay: milliseconds; chaos: the seed (sim/chaos.h)
 // kill     the program that sent the matching request gets SIGKILL right after the device
 //          took it (shipped-program runs under `ostrel_sim run`); the rule is then disarmed
 #include <charconv>
@@ -33,7 +33,7 @@ constexpr kind_name kind_names[] = {
     {fault_kind::stream, "stream", false},        {fault_kind::unplug, "unplug", true},
     {fault_kind::delay, "delay", true},           {fault_kind::ack_no_write, "acknowrite", false},
     {fault_kind::bad_status, "badstatus", false}, {fault_kind::denied, "denied", false},
-    {fault_kind::kill, "kill", false},
+    {fault_kind::chaos, "chaos", true},           {fault_kind::kill, "kill", false},
 };
 
 bool parse_number(std::string_view text, std::uint32_t& value) {
@@ -146,7 +146,7 @@ std::string format_fault_rule(const fault_rule& rule) {
         text += '@' + std::to_string(rule.nth);
     }
     if (rule.value != 0 || rule.kind == fault_kind::stray || rule.kind == fault_kind::unplug ||
-        rule.kind == fault_kind::delay) {
+        rule.kind == fault_kind::delay || rule.kind == fault_kind::chaos) {
         text += '=' + std::to_string(rule.value);
     }
     return text;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "sim/model.h"
@@ -14,6 +15,12 @@ struct open_attempt {
     std::int64_t time_ns;
     std::uint16_t product_id;
     bool opened;
+};
+
+// Thrown into the program when it calls hidapi more often than a test allows: a loop that
+// spins without a deadline fails its test instead of hanging it.
+struct call_limit_reached : std::runtime_error {
+    using std::runtime_error::runtime_error;
 };
 
 class inprocess_device {
@@ -33,6 +40,15 @@ class inprocess_device {
 
     std::vector<request_record> requests;
     std::vector<open_attempt> opens;
+    // Calls of the hidapi stand-in that reached the device, and the most a test allows
+    // (0: no limit). A program waits by reading its clock or by reads that wait, either of
+    // which moves the virtual time on: calls without any time passing are a loop that
+    // spins, limited by `stall_limit` (0: no limit).
+    std::uint64_t hid_calls = 0;
+    std::uint64_t hid_call_limit = 0;
+    std::uint64_t stall_limit = 0;
+    std::uint64_t calls_at_one_time = 0;
+    std::int64_t last_call_ns = 0;
 
   private:
     std::unique_ptr<device_state> state_;

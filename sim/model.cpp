@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "sim/bridge_flash.h"
+#include "sim/chaos.h"
 
 namespace sim {
 namespace {
@@ -18,14 +19,7 @@ void copy_text(char (&field)[version_size], const std::string& text) {
 }
 
 void push_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data) {
-    // Like the kernel's hidraw buffer, a ring of 64 slots that keeps one free: at most 63
-    // reports wait, and a full queue drops new ones.
-    if (state.queue_count + 1 >= input_queue_capacity) {
-        return;
-    }
-    queued_report& slot = state.queue[state.queue_count++];
-    slot.deliver_at_ns = deliver_at_ns;
-    std::memcpy(slot.data, data.data(), data.size());
+    queue_report(state, deliver_at_ns, data);
 }
 
 reply_bytes stray_report() {
@@ -33,16 +27,6 @@ reply_bytes stray_report() {
     report[0] = stray_code;
     std::memcpy(&report[1], "stray", 5);
     return report;
-}
-
-// The device leaves USB; it comes back as `next` after the re-enumeration delay, or never
-// when `next` is absent.
-void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next) {
-    state.mode = usb_mode::absent;
-    state.return_mode = next;
-    state.return_at_ns = now_ns + static_cast<std::int64_t>(state.reenumeration_ms) * ns_per_ms;
-    ++state.generation;
-    clear_reports(state);
 }
 
 bool armed(const device_state& state, fault_kind kind) {
@@ -163,6 +147,28 @@ command_outcome bootloader_command(device_state& state, std::int64_t now_ns,
 
 }  // namespace
 
+void queue_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data,
+                  std::uint32_t length) {
+    // Like the kernel's hidraw buffer, a ring of 64 slots that keeps one free: at most 63
+    // reports wait, and a full queue drops new ones.
+    if (state.queue_count + 1 >= input_queue_capacity) {
+        return;
+    }
+    queued_report& slot = state.queue[state.queue_count++];
+    slot.deliver_at_ns = deliver_at_ns;
+    std::memcpy(slot.data, data.data(), data.size());
+    slot.length = length;
+    slot.reserved = 0;
+}
+
+void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next) {
+    state.mode = usb_mode::absent;
+    state.return_mode = next;
+    state.return_at_ns = now_ns + static_cast<std::int64_t>(state.reenumeration_ms) * ns_per_ms;
+    ++state.generation;
+    clear_reports(state);
+}
+
 void init_state(device_state& state, const device_options& options) {
     std::memset(&state, 0, sizeof state);
     state.magic = state_magic;
@@ -221,6 +227,7 @@ void settle(device_state& state, std::int64_t now_ns) {
             state.stream_next_ns += ns_per_ms;
         }
     }
+    chaos_settle(state, now_ns);
 }
 
 bool listed_as(const device_state& state, std::uint16_t vendor, std::uint16_t product) {
@@ -251,21 +258,25 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
     ++state.counts[static_cast<std::size_t>(mode)][command];
 
     const fault_effects faults = match_faults(state, mode, command);
+    const chaos_turn turn = chaos_begin(state, mode, request);
     // The device uses no numbered reports and listens for feature reports in application
     // mode and output reports in the bootloader: anything else goes astray.
     const channel expected = mode == usb_mode::application ? channel::feature : channel::output;
+    const bool apply = !faults.ack_no_write && turn.apply;
     command_outcome outcome;
-    if (request[0] == 0x00 && via == expected) {
+    if (request[0] == 0x00 && via == expected && !turn.ignore) {
         if (faults.refuse) {
             outcome.replies = true;
             outcome.reply[0] = mode == usb_mode::application ? 'E' : 0x01;
         } else if (mode == usb_mode::application) {
-            outcome = application_command(state, now_ns, request, !faults.ack_no_write);
+            outcome = application_command(state, now_ns, request, apply);
         } else {
-            outcome = bootloader_command(state, now_ns, request, !faults.ack_no_write);
+            outcome = bootloader_command(state, now_ns, request, apply);
         }
     }
-    if (state.mode == mode) {  // still on USB: the reply goes out
+    if (turn.act != chaos_act::normal) {
+        chaos_finish(state, now_ns, mode, request, turn, outcome);
+    } else if (state.mode == mode) {  // still on USB: the reply goes out
         const std::int64_t at = now_ns + static_cast<std::int64_t>(state.reply_latency_us) * 1000 +
                                 static_cast<std::int64_t>(faults.delay_ms) * ns_per_ms;
         if (outcome.replies && !faults.no_reply) {
@@ -287,6 +298,14 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
 }
 
 std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns) {
+    const auto report = take_input_report(state, now_ns);
+    if (!report) {
+        return std::nullopt;
+    }
+    return report->bytes;
+}
+
+std::optional<input_report> take_input_report(device_state& state, std::int64_t now_ns) {
     std::size_t pick = state.queue_count;
     for (std::size_t i = 0; i < state.queue_count; ++i) {
         if (state.queue[i].deliver_at_ns <= now_ns &&
@@ -298,8 +317,10 @@ std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns)
     if (pick == state.queue_count) {
         return std::nullopt;
     }
-    reply_bytes report;
-    std::memcpy(report.data(), state.queue[pick].data, report.size());
+    input_report report{};
+    std::memcpy(report.bytes.data(), state.queue[pick].data, report.bytes.size());
+    const std::uint32_t length = state.queue[pick].length;
+    report.length = length == 0 || length > input_report_size ? input_report_size : length;
     std::copy(state.queue + pick + 1, state.queue + state.queue_count, state.queue + pick);
     --state.queue_count;
     return report;
@@ -320,7 +341,7 @@ std::int64_t next_event_ns(const device_state& state) {
     if (state.mode != usb_mode::absent && armed(state, fault_kind::stream)) {
         next = std::min(next, state.stream_next_ns);
     }
-    return next;
+    return std::min(next, chaos_next_event_ns(state));
 }
 
 bool arm_fault(device_state& state, const fault_rule& rule) {

@@ -66,6 +66,13 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
 
 // The oldest input report that has arrived by `now_ns`, removed from the queue.
 std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns);
+// The same with the number of bytes a read of it delivers (1 to 64; fewer than 64 only
+// when the chaos mode cut it short).
+struct input_report {
+    reply_bytes bytes;
+    std::size_t length;
+};
+std::optional<input_report> take_input_report(device_state& state, std::int64_t now_ns);
 // Drops every queued report (a new handle sees only reports that arrive after it opened).
 void clear_reports(device_state& state);
 // When the next thing happens that a waiting reader could see; INT64_MAX if nothing will.
@@ -92,6 +99,14 @@ command_outcome bridge_command(device_state& state, const request_bytes& request
 }  // namespace sim
 
 namespace sim {
+
+// Puts an input report on its way to the host, to arrive at `deliver_at_ns`; a read of it
+// delivers `length` bytes (0: all 64). A full queue drops it, as the kernel's does.
+void queue_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data,
+                  std::uint32_t length = 0);
+// The device leaves USB at `now_ns` and comes back as `next` after its re-enumeration
+// delay, or never when `next` is absent; the input queue is lost.
+void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next);
 
 // Takes the device off USB (`mode` absent) or puts it back on in `mode`, as a person
 // pulling and plugging the cable; the input queue is lost either way.

@@ -76,7 +76,7 @@ TEST_F(BootloaderCommands, DrainGivesUpOnAFloodOfReports) {
     // Status reports 0x00 waiting in the input queue, as many as `n`.
     const auto queue_reports = [&](std::size_t n) {
         for (auto& state = dev->state(); state.queue_count < n;) {
-            state.queue[state.queue_count++] = {dev->now_ns(), {}};
+            state.queue[state.queue_count++] = {dev->now_ns(), {}, 0, 0};
         }
     };
     queue_reports(63);
