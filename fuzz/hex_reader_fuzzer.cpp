@@ -1,51 +1,25 @@
-// Feeds arbitrary bytes to the Intel HEX reader as a file. Besides the sanitizers' checks it
-// holds the reader to its promises: an image it accepts lies within its limits and within
-// the address space and, written back plainly, reads back the same; a failure names a defect
-// and leaves the image alone.
-#include <unistd.h>
-
+// Feeds arbitrary bytes to the Intel HEX reader as the text of a file. Besides the
+// sanitizers' checks it holds the reader to its promises: an image it accepts lies within
+// its limits and within the address space and, written back plainly, reads back the same;
+// a failure names a defect and leaves the image alone. The text is read from memory through
+// the same line source and record code as a file; the fuzz build gives the line source a
+// 7-byte buffer, so that lines straddle buffer refills at every offset.
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <string>
+#include <string_view>
 
+#include "fuzz/hex_round_trip.h"
 #include "mcu/hex_reader.h"
-#include "tests/mcu/hex_writer.h"
-
-namespace {
-
-// A scratch file for the whole run, rewritten for every input.
-struct scratch_file {
-    std::string path = "/tmp/fuzz-hex-XXXXXX";
-
-    scratch_file() {
-        const int fd = mkstemp(path.data());
-        if (fd < 0) {
-            std::abort();
-        }
-        close(fd);
-    }
-    ~scratch_file() { unlink(path.c_str()); }
-
-    // The file's path, once it holds exactly `size` bytes of `data`.
-    const std::string& holding(const void* data, std::size_t size) const {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size))) {
-            std::abort();
-        }
-        return path;
-    }
-};
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const scratch_file input;
-    static const scratch_file copy;
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
     ostrel::hex_image image;
     ostrel::hex_read_error error;
-    if (!ostrel::read_intel_hex(image, input.holding(data, size), error)) {
-        if (error.defect == ostrel::hex_defect::none || image.base_address != 0 ||
+    if (!ostrel::read_intel_hex_text(image, text, error)) {
+        if (error.defect == ostrel::hex_defect::none ||
+            error.defect == ostrel::hex_defect::cannot_open ||
+            error.defect == ostrel::hex_defect::read_error || image.base_address != 0 ||
             !image.data.empty()) {
             std::abort();  // a failure always says why and leaves the image alone
         }
@@ -56,9 +30,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     if (!image.data.empty()) {
-        const std::string text = ostrel::testing::hex_file(image.base_address, image.data, 32);
+        const std::string again_text = ostrel::fuzz::hex_text_of(image.base_address, image.data);
         ostrel::hex_image again;
-        if (!ostrel::read_intel_hex(again, copy.holding(text.data(), text.size())) ||
+        ostrel::hex_read_error again_error;
+        if (!ostrel::read_intel_hex_text(again, again_text, again_error) ||
             again.base_address != image.base_address || again.data != image.data) {
             std::abort();
         }

@@ -1,6 +1,7 @@
 #include "mcu/hex_reader.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "mcu/hex_assembler.h"
@@ -29,15 +30,9 @@ std::uint32_t address_bits(const hex_record& record) {
                : value << 16;
 }
 
-}  // namespace
-
-bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error) {
+// The records of `lines`, up to the end-of-file record, into `image`.
+bool read_records(line_source& lines, hex_image& image, hex_read_error& error) {
     error = {};
-    const std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
-    if (!file) {
-        return fail(error, hex_defect::cannot_open, 0);
-    }
-    line_source lines(file.get(), hex_line_limit);
     hex_assembler assembler;
     hex_record record;
     std::uint32_t extended_offset = 0;
@@ -98,6 +93,28 @@ bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& e
                 break;  // start addresses (03, 05) and unknown types place no data
         }
     }
+}
+
+}  // namespace
+
+bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error) {
+    // Only a regular file: opening a FIFO would wait for a writer, and a device such as
+    // /dev/zero never ends.
+    std::error_code not_regular;
+    const bool regular = std::filesystem::is_regular_file(path, not_regular);
+    const std::unique_ptr<std::FILE, file_closer> file(regular ? std::fopen(path.c_str(), "r")
+                                                               : nullptr);
+    if (!file) {
+        error = {hex_defect::cannot_open, 0};
+        return false;
+    }
+    line_source lines(file.get(), hex_line_limit);
+    return read_records(lines, image, error);
+}
+
+bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error) {
+    line_source lines(text, hex_line_limit);
+    return read_records(lines, image, error);
 }
 
 bool read_intel_hex(hex_image& image, const std::string& path) {

@@ -61,6 +61,9 @@ std::string_view describe(hex_defect defect);
 // `error` says why.
 bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error);
 bool read_intel_hex(hex_image& image, const std::string& path);
+// The same for the text of a HEX file held in memory: the bytes of `text` are read exactly
+// as the same bytes in a file would be (cannot_open and read_error aside).
+bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error);
 
 // Removes leading and trailing blanks (space, tab, line feed, vertical tab, form feed,
 // carriage return) in place.

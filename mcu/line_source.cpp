@@ -26,11 +26,21 @@ line_source::line_source(std::FILE* file, std::size_t limit)
     carry_.reserve(limit);
 }
 
+line_source::line_source(std::string_view text, std::size_t limit)
+    : text_(text), limit_(limit), buffer_(buffer_size) {
+    carry_.reserve(limit);
+}
+
 bool line_source::refill() {
-    if (error_ || file_ == nullptr) {
+    if (error_) {
         return false;
     }
     pos_ = 0;
+    if (file_ == nullptr) {
+        end_ = text_.copy(buffer_.data(), buffer_.size());
+        text_.remove_prefix(end_);
+        return end_ > 0;
+    }
     end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
     if (end_ == 0 && std::ferror(file_) != 0) {
         error_ = true;

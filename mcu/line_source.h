@@ -15,6 +15,9 @@ class line_source {
     // Reads from `file` (not closed here). Of each line, leading blanks are skipped and at
     // most `limit` characters of the rest are kept.
     line_source(std::FILE* file, std::size_t limit);
+    // Reads from `text` (which must outlive the source), through the same buffer, so that
+    // text in memory is split into lines exactly as the same bytes in a file would be.
+    line_source(std::string_view text, std::size_t limit);
 
     enum class status { line, end, error };
 
@@ -33,7 +36,8 @@ class line_source {
   private:
     bool refill();
 
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
+    std::string_view text_;  // what is left of the text when reading from memory
     std::size_t limit_;
     std::vector<char> buffer_;
     std::size_t pos_ = 0;

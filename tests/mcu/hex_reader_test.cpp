@@ -15,10 +15,19 @@ using namespace ostrel::testing;
 
 class HexReader : public ::testing::Test {
   protected:
-    // Reads `text` as a file's contents.
+    // Reads `text` as a file's contents, and checks that the same text read from memory
+    // gives the same result, image and error.
     bool read(const std::string& text) {
         write_file(dir.file("image.hex"), text);
-        return read_intel_hex(image = {}, dir.file("image.hex"), error);
+        const bool ok = read_intel_hex(image = {}, dir.file("image.hex"), error);
+        hex_image from_memory;
+        hex_read_error memory_error;
+        EXPECT_EQ(read_intel_hex_text(from_memory, text, memory_error), ok);
+        EXPECT_EQ(from_memory.base_address, image.base_address);
+        EXPECT_EQ(from_memory.data, image.data);
+        EXPECT_EQ(memory_error.defect, error.defect);
+        EXPECT_EQ(memory_error.line, error.line);
+        return ok;
     }
 
     temp_dir dir;
