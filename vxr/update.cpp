@@ -69,10 +69,14 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
     std::uint8_t status = *status_read;
     if (contradictory(status)) {
         // Both banks of a pair claim to be valid and there is no telling which is good:
-        // both pairs are erased and written afresh into bank 0. The erases are not checked;
-        // the stages' own erases follow.
-        for (std::uint32_t i = 0; i < 4; ++i) {
-            erase_flash_block(i * vxr::block_size);
+        // both pairs are erased and written afresh into bank 0. A firmware bank spans two
+        // blocks, its trailer in the second: that block goes first, and the first block
+        // only once it has gone, so that no interruption leaves a bank valid whose start is
+        // erased. A failed erase is otherwise passed over; the stages' own erases follow.
+        for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
+            if (erase_flash_block(pair_start + vxr::block_size)) {
+                erase_flash_block(pair_start);
+            }
         }
         plan.config = true;
         plan.fw = true;

@@ -33,9 +33,12 @@ const std::string k_cfg0 = "K 0x00000+0x8000", k_fw0 = "K 0x08000+0x18000",
                   k_esm = "K 0x40000+0x40000";
 const steps checked_05 = {"T", k_cfg0, k_fw0, k_esm, "T"};  // the decision, the status
 const steps checked_0a = {"T", k_cfg1, k_fw1, k_esm, "T"};
-// Both banks of a pair valid: the status, then both pairs erased (a refused erase is passed
-// over) and written afresh into bank 0, even when nothing differs.
-const steps recovered = steps{"T", "D 0x00000+0x10000 x4"} + into_bank0;
+// Both banks of a pair valid: the status, then both pairs erased, each firmware bank's
+// trailer block first (a refused erase of a first block is passed over), and written afresh
+// into bank 0, even when nothing differs.
+const steps recovered =
+    steps{"T", "D 0x10000+0x10000", "D 0x00000+0x10000", "D 0x30000+0x10000", "D 0x20000+0x10000"} +
+    into_bank0;
 
 class Update : public ::testing::Test {
   protected:
@@ -154,6 +157,29 @@ TEST_F(Update, EachStageStopsAtItsFirstFailure) {
             EXPECT_TRUE((valid(dev, pair[0]) && holds(dev, pair[0], stale, pair[0])) ||
                         (valid(dev, pair[1]) && holds(dev, pair[1], fresh, pair[0])));
             EXPECT_FALSE(valid(dev, pair[1]) && !holds(dev, pair[1], fresh, pair[0]));
+        }
+    }
+}
+
+// Both firmware banks claim to be valid, so the recovery erases all four banks. Cut off
+// after any of its erases, also behind a refused one, it must not leave a bank valid whose
+// first part is erased while its trailer still stands.
+TEST_F(Update, RecoveryNeverLeavesAPartlyErasedBankValid) {
+    const std::vector<std::vector<std::string>> plans = {
+        {"unplug=5"}, {"unplug=7"}, {"refuse:app/D@1", "unplug=7"}};
+    for (const auto& plan : plans) {
+        SCOPED_TRACE(plan.back());
+        auto& dev = device_holding(stale, 0x0C);
+        for (const std::string& rule : plan) {
+            dev.arm(rule);
+        }
+        EXPECT_FALSE(update(dev, path));
+        for (const area* pair : {config_bank, fw_bank}) {
+            for (const area& bank : {pair[0], pair[1]}) {
+                EXPECT_FALSE(valid(dev, bank) && !holds(dev, bank, stale, bank) &&
+                             !holds(dev, bank, fresh, pair[0]))
+                    << "bank at " << bank.start;
+            }
         }
     }
 }
