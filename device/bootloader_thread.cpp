@@ -1,5 +1,7 @@
 #include "device/bootloader_thread.h"
 
+#include <utility>
+
 #include "device/clock.h"
 
 namespace ostrel {
@@ -40,6 +42,23 @@ hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
 }
 
 }  // namespace
+
+bootloader_thread::bootloader_thread(bootloader_thread&& other) noexcept
+    : bootloader_handle(std::exchange(other.bootloader_handle, nullptr)),
+      app_handle(std::exchange(other.app_handle, nullptr)) {}
+
+bootloader_thread& bootloader_thread::operator=(bootloader_thread&& other) noexcept {
+    if (this != &other) {
+        replace_handle(bootloader_handle, std::exchange(other.bootloader_handle, nullptr));
+        replace_handle(app_handle, std::exchange(other.app_handle, nullptr));
+    }
+    return *this;
+}
+
+bootloader_thread::~bootloader_thread() {
+    replace_handle(bootloader_handle, nullptr);
+    replace_handle(app_handle, nullptr);
+}
 
 bool bootloader_thread::connect_app() {
     if (bootloader_handle == nullptr) {

@@ -22,12 +22,19 @@ struct vxr_update_plan {
 
 // The device object of a run: the two HID handles, one per USB identity of the device.
 // Operations report failure by their result only (false, nothing, or 0) and send
-// nothing when the handle they need is null. Nothing closes the handles at destruction:
-// they live as long as the process.
+// nothing when the handle they need is null. The object owns its handles: it closes them
+// when it goes (closing sends nothing to the device), and it can be moved but not copied.
 class bootloader_thread {
   public:
     hid_device* bootloader_handle = nullptr;  // product id 0x4004, bootloader running
     hid_device* app_handle = nullptr;         // product id 0x0101, application running
+
+    bootloader_thread() = default;
+    bootloader_thread(const bootloader_thread&) = delete;
+    bootloader_thread& operator=(const bootloader_thread&) = delete;
+    bootloader_thread(bootloader_thread&& other) noexcept;
+    bootloader_thread& operator=(bootloader_thread&& other) noexcept;
+    ~bootloader_thread();
 
     // Mode handling and version queries (device/).
     bool connect_app();

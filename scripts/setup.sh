@@ -4,6 +4,8 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libhidapi-dev libgtest-dev libgmock-dev
           binutils mandoc dpkg-dev file
+          # the fuzz targets, clang-tidy and the benchmarks
+          clang clang-tidy libclang-rt-14-dev libbenchmark-dev
           # the kernel-path test (label vm): QEMU, the guest's shell and its initramfs
           qemu-system-x86 busybox-static cpio xz-utils zstd)
 missing=()
