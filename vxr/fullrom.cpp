@@ -9,6 +9,13 @@
 namespace ostrel {
 
 std::optional<byte_vector> read_file(const std::string& path, std::size_t limit) {
+    // Only a regular file: opening a FIFO would wait for a writer, a device such as
+    // /dev/zero never ends, and a pipe would give its bytes to the first of the several
+    // reads of the image and nothing to the others.
+    std::error_code not_regular;
+    if (!std::filesystem::is_regular_file(path, not_regular)) {
+        return std::nullopt;
+    }
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
                                                                &std::fclose);
     if (!file) {

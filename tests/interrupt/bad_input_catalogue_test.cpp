@@ -4,12 +4,14 @@
 // request to the bootloader, no write or erase request to the bridge).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <functional>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 
 #include "sim/bridge_flash.h"
 #include "tests/interrupt/device_dir.h"
@@ -42,6 +44,24 @@ std::string text_file(const device_dir& dir, const std::string& text) {
 std::string bytes_file(const device_dir& dir, const bytes& data) {
     write_file(dir.file("input"), data);
     return dir.file("input");
+}
+
+std::string fifo(const device_dir& dir) {
+    mkfifo(dir.file("fifo").c_str(), 0666);
+    return dir.file("fifo");
+}
+
+// A pipe that holds `data` and whose writing end is closed, as the shell's process
+// substitution gives one: /dev/fd/N of its reading end, which the program inherits.
+std::string pipe_holding(const bytes& data) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0 || fcntl(ends[1], F_SETPIPE_SZ, 1 << 20) < 0 ||
+        write(ends[1], data.data(), data.size()) != static_cast<ssize_t>(data.size())) {
+        throw std::runtime_error("cannot make a pipe of 1 MiB");
+    }
+    close(ends[1]);
+    fcntl(ends[0], F_SETFD, 0);  // left open for the program, which inherits it
+    return "/dev/fd/" + std::to_string(ends[0]);
 }
 
 // A record line of exactly `fields` (count, offset, type, data) and their checksum.
@@ -79,7 +99,7 @@ const bad_input catalogue[] = {
          return path;
      },
      "Could not open hex file: ", true},
-    {"HexDirectory", "-f", [](auto& d) { return d.path(); }, "read error"},
+    {"HexDirectory", "-f", [](auto& d) { return d.path(); }, "Could not open hex file: "},
     {"HexTruncatedInARecord", "-f",
      [](auto& d) {
          const std::string text = hex_file(0x404000, random_bytes(256, 1));
@@ -140,6 +160,11 @@ const bad_input catalogue[] = {
      [](auto& d) { return hex_around(d, hex_line(0, 0x4000, {0xAA})); },
      "overlaps other data with different bytes"},
     // -f: the option's value
+    // -f: what is no file: a FIFO without a writer (opening it would wait for one) and a
+    // device that never ends
+    {"HexFifo", "-f", [](auto& d) { return fifo(d); }, "Could not open hex file: "},
+    {"HexEndlessDevice", "-f", [](auto&) { return std::string("/dev/zero"); },
+     "Could not open hex file: /dev/zero"},
     {"HexNameEmpty", "-f", [](auto&) { return std::string(); }, "Could not open hex file: "},
     {"HexNameVeryLong", "-f", [](auto&) { return long_name; }, "Could not open hex file: "},
     {"HexNameMissing", "-f", [](auto&) { return std::nullopt; },
@@ -174,6 +199,12 @@ const bad_input catalogue[] = {
      [](auto& d) { return text_file(d, hex_file(0x404000, random_bytes(4096, 1))); },
      "Fullrom file too short"},
     // -u: the option's value
+    // -u: what is no file. The image is read more than once; a pipe gives its bytes only
+    // to the first read.
+    {"FullromFifo", "-u", [](auto& d) { return fifo(d); }, "Could not open file"},
+    {"FullromPipe", "-u", [](auto&) { return pipe_holding(fullrom); }, "Could not open file"},
+    {"FullromEndlessDevice", "-u", [](auto&) { return std::string("/dev/zero"); },
+     "Could not open file"},
     {"FullromNameEmpty", "-u", [](auto&) { return std::string(); }, "Could not open file"},
     {"FullromNameVeryLong", "-u", [](auto&) { return long_name; }, "Could not open file"},
     {"FullromNameMissing", "-u", [](auto&) { return std::nullopt; },
@@ -187,6 +218,10 @@ bool changes_flash(const sim::request_record& record) {
     return record.mode == sim::usb_mode::bootloader
                ? command == 'e' || command == 'D' || command == 'P' || command == 0x22
                : command == 'A' || command == 'D';
+}
+
+void PrintTo(const bad_input& input, std::ostream* out) {
+    *out << input.option << " " << input.name;
 }
 
 class BadInput : public ::testing::TestWithParam<bad_input> {};
@@ -214,9 +249,9 @@ TEST_P(BadInput, EndsWithStatusOneAMessageAndNoFlashChangingRequest) {
         chmod(sim::state_file::state_path(dev.path()).c_str(), 0666);
         args.insert(args.begin(), {OSTREL_RUN_UNPRIVILEGED, ostrel::testing::sim_path, "run",
                                    dev.path(), "--", ostrel::testing::program_path});
-        result = ostrel::testing::run_process(args);
+        result = ostrel::testing::run_process(args, 20);
     } else {
-        result = dev.run(args);
+        result = dev.run(args, 20);
     }
 
     EXPECT_EQ(result.status, 1);

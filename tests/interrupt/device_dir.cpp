@@ -31,8 +31,9 @@ void device_dir::arm(const std::string& rule) {
     }
 }
 
-ostrel::testing::process_result device_dir::run(const std::vector<std::string>& args) {
-    return ostrel::testing::run_program(dir_.path(), args);
+ostrel::testing::process_result device_dir::run(const std::vector<std::string>& args,
+                                                int timeout_s) {
+    return ostrel::testing::run_program(dir_.path(), args, timeout_s);
 }
 
 std::vector<sim::request_record> device_dir::log() const {

@@ -32,8 +32,8 @@ class device_dir {
 
     // Arms a fault in the rule syntax of `ostrel_sim fault`.
     void arm(const std::string& rule);
-    // The shipped program with `args`, against this device.
-    ostrel::testing::process_result run(const std::vector<std::string>& args);
+    // The shipped program with `args`, against this device; killed after `timeout_s`.
+    ostrel::testing::process_result run(const std::vector<std::string>& args, int timeout_s = 60);
     // Every request the device took since reset, from its log.
     std::vector<sim::request_record> log() const;
     // Waits (real time, at most a second) for a re-enumeration under way to end; false if
