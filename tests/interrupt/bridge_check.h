@@ -41,6 +41,26 @@ inline bool bridge_runs(const sim::device_state& state, const std::vector<std::u
            area_holds(state, esm_area, image, esm_area.start);
 }
 
+// Whether every valid bank holds a whole copy, the old image's or the new one's: no bank
+// that was erased or written only in part claims to be valid.
+inline bool no_partial_copy_valid(const sim::device_state& state,
+                                  const std::vector<std::uint8_t>& old_image,
+                                  const std::vector<std::uint8_t>& new_image) {
+    const auto whole = [&](const bank_area(&pair)[2]) {
+        return std::all_of(pair, pair + 2, [&](const bank_area& bank) {
+            return !bank_valid(state, bank) || area_holds(state, bank, old_image, pair[0].start) ||
+                   area_holds(state, bank, new_image, pair[0].start);
+        });
+    };
+    return whole(config_banks) && whole(fw_banks);
+}
+
+// Whether each pair has a valid bank the bridge can start from.
+inline bool bridge_bootable(const sim::device_state& state) {
+    return (bank_valid(state, config_banks[0]) || bank_valid(state, config_banks[1])) &&
+           (bank_valid(state, fw_banks[0]) || bank_valid(state, fw_banks[1]));
+}
+
 // A Fullrom image with the trailers of the banks that `valid_banks` (bits 0 to 3, as the
 // bank status) does not name zeroed at both ends, as the program invalidates a bank.
 inline std::vector<std::uint8_t> with_valid_banks(std::vector<std::uint8_t> image,

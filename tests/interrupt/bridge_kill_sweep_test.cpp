@@ -2,8 +2,9 @@
 // after the device took the chosen request (fault `kill@N`). Half the points are drawn
 // from the whole run, half from its requests other than data chunks (status and checksum
 // queries, erases, the last chunk of each region and the invalidation writes). After each
-// kill the device's state has survived, and a second run leaves the bridge running the new
-// image with one valid bank in each pair.
+// kill the device's state has survived and no bank erased or written in part claims to be
+// valid. Every other time the next run is killed as well; then a further run must leave
+// the bridge running the new image with one valid bank in each pair.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -25,7 +26,8 @@ constexpr std::size_t points_per_draw = 24;
 class BridgeKillSweep : public ::testing::TestWithParam<std::uint8_t> {
   protected:
     device_dir dev;
-    const bytes old_image = with_valid_banks(sim::make_fullrom_image(41, "VXR OLD"), GetParam());
+    const bytes old_copies = sim::make_fullrom_image(41, "VXR OLD");  // every bank valid
+    const bytes old_image = with_valid_banks(old_copies, GetParam());
     const bytes new_image = sim::make_fullrom_image(42, "VXR NEW");
     std::string path;
 
@@ -63,10 +65,19 @@ TEST_P(BridgeKillSweep, KilledUpdateIsCompletedByASecondRun) {
         points.insert(control[pick(random)]);
     }
 
+    // Every other point, the run after the kill is killed too, at a point drawn from the
+    // whole length of a run, and a third run has to finish the work.
     int failures = 0;
+    int runs = 1;
+    int second_kills = 0;
+    int unsafe = 0;
+    std::uniform_int_distribution<std::size_t> again(1, reference.size());
+    bool kill_again = false;
     for (const std::size_t point : points) {
+        kill_again = !kill_again;
+        const std::size_t next_kill = kill_again ? again(random) : 0;
         SCOPED_TRACE("kill@" + std::to_string(point) + " at '" + command_of(reference[point - 1]) +
-                     "'");
+                     "', then kill@" + std::to_string(next_kill));
         reset();
         dev.arm("kill@" + std::to_string(point));
         const auto killed = dev.run({"-u", path});
@@ -74,23 +85,42 @@ TEST_P(BridgeKillSweep, KilledUpdateIsCompletedByASecondRun) {
         EXPECT_EQ(dev.log().size(), point);
         EXPECT_EQ(dev.state().requests, point) << "the device state lost requests";
         ASSERT_EQ(dev.state().fault_count, 0u) << "the kill rule was not disarmed";
+        const bool safe = no_partial_copy_valid(dev.state(), old_copies, new_image);
+        EXPECT_TRUE(safe) << "bank status " << int(dev.state().bank_status);
+        unsafe += !bridge_bootable(dev.state());
+        ++runs;
 
-        const auto second = dev.run({"-u", path});
-        const bool finished = second.status == 0 && second.err.empty() &&
-                              (second.out.ends_with("VXR firmware update complete!\n") ||
-                               second.out.ends_with("No update to VXR firmware needed\n")) &&
+        if (next_kill != 0) {
+            dev.arm("kill@" + std::to_string(next_kill));
+            const auto second = dev.run({"-u", path});
+            ++runs;
+            dev.state().fault_count = 0;
+            if (second.status == killed_status) {
+                ++second_kills;
+                EXPECT_TRUE(no_partial_copy_valid(dev.state(), old_copies, new_image))
+                    << "after the second kill, bank status " << int(dev.state().bank_status);
+                unsafe += !bridge_bootable(dev.state());
+            }
+        }
+        const auto last = dev.run({"-u", path});
+        ++runs;
+        const bool finished = last.status == 0 && last.err.empty() &&
+                              (last.out.ends_with("VXR firmware update complete!\n") ||
+                               last.out.ends_with("No update to VXR firmware needed\n")) &&
                               bridge_runs(dev.state(), new_image) &&
                               std::string(dev.state().bridge_version) == "VXR NEW";
-        EXPECT_TRUE(finished) << "second run: status " << second.status << ", bank status "
+        EXPECT_TRUE(finished) << "last run: status " << last.status << ", bank status "
                               << int(dev.state().bank_status) << "\n"
-                              << second.err;
-        ASSERT_LT(failures += !finished || killed.status != killed_status, 5) << "giving up";
+                              << last.err;
+        ASSERT_LT(failures += !finished || !safe || killed.status != killed_status, 5)
+            << "giving up";
     }
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::cout << "bridge kill sweep from bank status " << int(GetParam()) << ": " << points.size()
-              << " kill points of " << reference.size() << " requests, " << 2 * points.size() + 1
-              << " runs of the shipped program, " << seconds << " s\n";
+              << " kill points of " << reference.size() << " requests, and " << second_kills
+              << " kills of the run after; " << runs << " runs of the shipped program, " << seconds
+              << " s; " << unsafe << " kills left a pair without a valid bank\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(OldCopyInBank, BridgeKillSweep, ::testing::Values(0x05, 0x0A),
