@@ -115,7 +115,7 @@ struct outgoing {
         std::int64_t at;
         reply_bytes bytes;
         std::uint32_t length;
-        bool earned;  // the reply of a command carried out, on time
+        bool earned;  // the reply of a command carried out (or not changing the flash), on time
     };
     std::array<report, most_reports> reports{};
     std::size_t count = 0;
@@ -127,13 +127,15 @@ struct outgoing {
     }
 };
 
-// Whether the turn gave the host an acceptance it cannot tell from a real one.
+// Whether the turn gave the host an acceptance, or a bank status, it cannot tell from a
+// real one.
 bool blind_spot(usb_mode mode, std::uint8_t command, const chaos_turn& turn, const outgoing& out,
                 bool still_present) {
     const auto* first = out.reports.data();
     const auto* last = first + out.count;
     if (std::any_of(first, last, [mode](const outgoing::report& r) {
-            return !r.earned && r.bytes[0] == acceptance(mode);
+            return !r.earned && (r.bytes[0] == acceptance(mode) ||
+                                 (mode == usb_mode::application && r.bytes[0] == 'T'));
         })) {
         return true;
     }
@@ -220,7 +222,7 @@ void chaos_finish(device_state& state, std::int64_t now_ns, usb_mode mode,
     const std::int64_t at = now_ns + static_cast<std::int64_t>(state.reply_latency_us) * 1000;
     const bool replies = outcome.replies;
     const reply_bytes& reply = outcome.reply;
-    const bool earned = turn.apply && changes_flash(mode, command);
+    const bool earned = turn.apply || !changes_flash(mode, command);
     outgoing out;
     switch (turn.act) {
         case chaos_act::wrong_id: {

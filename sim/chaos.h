@@ -16,9 +16,10 @@
 //
 // Every decision is recorded in device_state::chaos (counts per behaviour). So is every
 // blind spot: an acceptance the host cannot tell from a real one ('$' in the application,
-// status 0x00 in the bootloader) that no request of the moment earned (the command was not
-// carried out, the report is a copy, an invention or late), and a bootloader 'D' dropped
-// without a refusal, since the host takes silence for acceptance there.
+// status 0x00 in the bootloader) or a bank status ('T') that no request of the moment
+// earned (the command was not carried out, the report is a copy, an invention or late),
+// and a bootloader 'D' dropped without a refusal, since the host takes silence for
+// acceptance there.
 namespace sim {
 
 enum class chaos_act : std::uint8_t {

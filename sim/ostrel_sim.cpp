@@ -308,7 +308,9 @@ int cmd_show(const std::string& dir) {
               << ", \"requests\": {\"total\": " << s.requests
               << ", \"application\": " << json_counts(s.counts[1])
               << ", \"bootloader\": " << json_counts(s.counts[2]) << "}, \"opens\": " << s.opens
-              << ", \"faults\": " << faults << "}\n";
+              << ", \"faults\": " << faults << ", \"chaos\": {\"turns\": " << s.chaos.turns
+              << ", \"disturbed\": " << s.chaos.disturbed
+              << ", \"blind_spots\": " << s.chaos.blind_spots << "}}\n";
     return 0;
 }
 

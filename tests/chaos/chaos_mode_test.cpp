@@ -118,7 +118,8 @@ TEST(ChaosMode, RecordsAcceptancesTheHostCannotTellFromRealOnes) {
         {usb_mode::application, 'A', chaos_act::ack_only, false, true},
         {usb_mode::application, 'D', chaos_act::short_reply, true, false},
         {usb_mode::application, 'A', chaos_act::late, true, true},
-        {usb_mode::application, 'T', chaos_act::late, true, false},
+        {usb_mode::application, 'T', chaos_act::late, true, true},  // may answer a later 'T'
+        {usb_mode::application, 'K', chaos_act::late, true, false},
     };
     for (const blind_case& c : cases) {
         SCOPED_TRACE(std::string(sim::chaos_act_name(c.act)) + " " + char(c.command));
@@ -126,9 +127,10 @@ TEST(ChaosMode, RecordsAcceptancesTheHostCannotTellFromRealOnes) {
         const sim::chaos_turn turn{c.act, c.apply, false, 99};
         sim::command_outcome outcome;
         outcome.replies = true;
-        outcome.reply[0] = c.mode == usb_mode::application
-                               ? (c.command == 'T' ? std::uint8_t{'T'} : std::uint8_t{'$'})
-                               : std::uint8_t{0x00};
+        const bool query = c.command == 'T' || c.command == 'K';
+        outcome.reply[0] = c.mode == usb_mode::bootloader ? std::uint8_t{0x00}
+                           : query                        ? c.command
+                                                          : std::uint8_t{'$'};
         sim::chaos_finish(state, 0, c.mode, request(c.command), turn, outcome);
         EXPECT_EQ(state.chaos.blind_spots, c.blind ? 1u : 0u);
     }

@@ -25,9 +25,11 @@ const std::vector<task>& all_tasks();
 struct run_outcome {
     std::string replay;  // the fault rule and the command line that replay the run
     std::vector<std::string> violations;
+    // Claims the device did not confirm and bank pairs left unsafe, under a blind spot.
+    std::vector<std::string> unconfirmed;
     bool claimed = false;   // a success message or status 0 for work the command asked
     bool blind = false;     // the chaos mode made a blind spot (sim/chaos.h)
-    bool excused = false;   // a claimed success the device did not confirm, under a blind spot
+    bool excused = false;   // `unconfirmed` is not empty
     bool repaired = false;  // the run without faults finished the job
     std::uint64_t requests = 0;
     std::uint64_t disturbed = 0;           // requests the chaos mode did not answer as it should

@@ -9,7 +9,7 @@
 // How long the program may take for what it did, from the device's record of a run.
 namespace chaos_test {
 
-// The sum of the limits the program waits under for the requests the device received (a
+// The sum of the limits the program waits under for the requests it sent (a
 // command's reply, a version read, the bootloader's 'P', 'e' and fallback erase), plus the
 // 250 ms pause before each attempt to open the device and a few milliseconds per request
 // for the polling reads.
