@@ -133,12 +133,19 @@ bool holds(const sim::device_state& state, area where, const image& bytes, area 
                       state.bridge_flash + where.start + where.size, bytes.begin() + source.start);
 }
 
-// The bank of each pair the bridge starts from (bank 1 when valid) is valid and holds the
-// image's copy, and the esm region holds the image's bytes.
+// Whether `bank` holds a copy of the image: the one the update writes (the image's bank-0
+// copy) or the image's own copy for that bank, which the decision compares a valid bank
+// with (the two differ only in an image that carries two different copies).
+bool holds_copy(const sim::device_state& state, area bank, const image& bytes, const area& bank0) {
+    return holds(state, bank, bytes, bank0) || holds(state, bank, bytes, bank);
+}
+
+// The bank of each pair the bridge starts from (bank 1 when valid) is valid and holds a copy
+// of the image, and the esm region holds the image's bytes.
 bool runs(const sim::device_state& state, const image& bytes) {
     const auto good = [&](const area(&pair)[2]) {
         const area& bank = pair[valid(state, pair[1]) ? 1 : 0];
-        return valid(state, bank) && holds(state, bank, bytes, pair[0]);
+        return valid(state, bank) && holds_copy(state, bank, bytes, pair[0]);
     };
     return good(config_bank) && good(fw_bank) && holds(state, esm, bytes, esm);
 }
@@ -150,7 +157,7 @@ bool pair_safe(const sim::device_state& state, const area (&pair)[2], const imag
                const image& new_image, std::uint8_t status_before, std::uint8_t pair_bits) {
     for (const area& bank : pair) {
         if (valid(state, bank) && !holds(state, bank, before, bank) &&
-            !holds(state, bank, new_image, pair[0])) {
+            !holds_copy(state, bank, new_image, pair[0])) {
             return false;
         }
     }
