@@ -11,8 +11,10 @@
 // complete!" only when the device runs the new image (the host cannot see an invalidation
 // write that is acknowledged but not made; then only the next check holds), with "No update
 // to VXR firmware needed" only when the device's sums equal the image's and nothing was
-// erased or written; after a failure every valid bank holds a whole old or new copy, and a
-// pair that had a valid bank and did not claim both keeps one.
+// erased or written; whatever the outcome every valid bank holds a whole old or new copy
+// (unless a block erase of the recovery from a contradictory status was acknowledged but not
+// made, which the host cannot see either), and a pair that had a valid bank keeps one (unless
+// a pair claimed both banks: the update then erases all four).
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -233,10 +235,10 @@ std::string fault_rule(FuzzedDataProvider& in) {
     return rule;
 }
 
-// Whether an acknowledged-but-not-made fault hit a one-byte write: an invalidation that the
-// host cannot see fail.
-bool invalidation_unmade(const std::vector<sim::request_record>& requests,
-                         const std::vector<std::string>& rules) {
+// The requests that an acknowledged-but-not-made fault hit.
+std::vector<const sim::request_bytes*> unmade(const std::vector<sim::request_record>& requests,
+                                              const std::vector<std::string>& rules) {
+    std::vector<const sim::request_bytes*> hit;
     for (const std::string& rule : rules) {
         if (rule.rfind("acknowrite", 0) != 0) {
             continue;
@@ -252,14 +254,24 @@ bool invalidation_unmade(const std::vector<sim::request_record>& requests,
         std::uint32_t seen = 0;
         for (const sim::request_record& record : requests) {
             if ((command == 0 || record.bytes[1] == command) && ++seen == nth) {
-                if (record.bytes[1] == 'A' && record.bytes[2] == 1) {
-                    return true;
-                }
+                hit.push_back(&record.bytes);
                 break;
             }
         }
     }
-    return false;
+    return hit;
+}
+
+// The host cannot see these fail: a one-byte write that invalidates a bank, and a block
+// erase of the recovery from a contradictory status (nothing reads the flash back there).
+bool invalidation_unmade(const std::vector<const sim::request_bytes*>& hit) {
+    return std::any_of(hit.begin(), hit.end(),
+                       [](const sim::request_bytes* b) { return (*b)[1] == 'A' && (*b)[2] == 1; });
+}
+bool bank_erase_unmade(const std::vector<const sim::request_bytes*>& hit) {
+    return std::any_of(hit.begin(), hit.end(), [](const sim::request_bytes* b) {
+        return (*b)[1] == 'D' && (*b)[2] != 0x80 && (*b)[2] < 4;
+    });
 }
 
 struct patch {
@@ -385,9 +397,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool changed_flash = std::any_of(requests.begin(), requests.end(), [](const auto& r) {
         return r.bytes[1] == 'A' || r.bytes[1] == 'D';
     });
+    const auto hit = unmade(requests, rules);
     if (result.status == 0) {
         if (result.out.ends_with("VXR firmware update complete!\n")) {
-            if (!runs(state, new_image) && !invalidation_unmade(requests, rules)) {
+            if (!runs(state, new_image) && !invalidation_unmade(hit)) {
                 violation("success reported, but the device does not run the new image");
             }
         } else if (result.out.ends_with("No update to VXR firmware needed\n")) {
@@ -409,8 +422,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         violation("a failure without status 1 and a message");
     }
     // Whatever the outcome: no valid bank holds a torn copy.
-    if (!pair_safe(state, config_bank, before, new_image, bank_status, 0x03) ||
-        !pair_safe(state, fw_bank, before, new_image, bank_status, 0x0C)) {
+    if (!bank_erase_unmade(hit) &&
+        (!pair_safe(state, config_bank, before, new_image, bank_status, 0x03) ||
+         !pair_safe(state, fw_bank, before, new_image, bank_status, 0x0C))) {
         violation("a valid bank holds neither a whole old nor a whole new copy");
     }
     return 0;

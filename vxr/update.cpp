@@ -70,12 +70,14 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
     if (contradictory(status)) {
         // Both banks of a pair claim to be valid and there is no telling which is good:
         // both pairs are erased and written afresh into bank 0. A firmware bank spans two
-        // blocks, its trailer in the second: that block goes first, and the first block
-        // only once it has gone, so that no interruption leaves a bank valid whose start is
-        // erased. A failed erase is otherwise passed over; the stages' own erases follow.
+        // blocks, its trailer in the second: that block goes first, so that no interruption
+        // leaves a bank valid whose start is erased. The stages below take every bank for
+        // erased and write bank 0 sector by sector, which would tear a bank still valid: an
+        // erase that fails ends the update.
         for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
-            if (erase_flash_block(pair_start + vxr::block_size)) {
-                erase_flash_block(pair_start);
+            if (!erase_flash_block(pair_start + vxr::block_size) ||
+                !erase_flash_block(pair_start)) {
+                return false;
             }
         }
         plan.config = true;
