@@ -92,7 +92,9 @@ TEST(VirtualDevice, UnplugAfterNRequestsLosesTheLastReply) {
     EXPECT_EQ(hid_read_timeout(handle, buffer.data(), buffer.size(), 1), -1);
     EXPECT_EQ(dev.state().mode, usb_mode::absent);
     sim::replug(dev.state(), usb_mode::application);
-    EXPECT_NE(hid_open(device_vendor_id, app_product_id, nullptr), nullptr);
+    hid_device* again = hid_open(device_vendor_id, app_product_id, nullptr);
+    EXPECT_NE(again, nullptr);
+    hid_close(again);
     hid_close(handle);
 }
 
