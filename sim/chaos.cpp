@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <string_view>
 
 namespace sim {
 namespace {
@@ -66,12 +67,16 @@ std::uint8_t refusal(usb_mode mode, dice& d) {
     return mode == usb_mode::application ? 'E' : static_cast<std::uint8_t>(1 + d.below(255));
 }
 
-// A code that no command is waiting for: neither an acceptance nor a refusal in the
-// application; in the bootloader every code but 0x00 reads as a refusal.
+// A code that no command is waiting for: none of the application's reply codes (so that
+// an unrelated report is never taken for a reply); in the bootloader every code but 0x00
+// reads as a refusal.
 std::uint8_t unrelated_code(usb_mode mode, dice& d) {
+    constexpr std::string_view reply_codes("$ETKN*", 6);
     while (true) {
         const std::uint8_t code = d.byte();
-        if (mode == usb_mode::bootloader ? code != 0x00 : code != '$' && code != 'E') {
+        if (mode == usb_mode::bootloader
+                ? code != 0x00
+                : reply_codes.find(static_cast<char>(code)) == std::string_view::npos) {
             return code;
         }
     }
