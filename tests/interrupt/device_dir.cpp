@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 #include <stdexcept>
 
@@ -55,9 +56,9 @@ bool device_dir::settle() {
                     state().return_mode != sim::usb_mode::absent;
          ++i) {
         usleep(10'000);
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        sim::settle(state(), std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec);
+        // The monotonic clock, as the stand-in's.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        sim::settle(state(), std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
     }
     return state().mode != sim::usb_mode::absent;
 }
