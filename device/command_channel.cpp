@@ -21,8 +21,11 @@ std::optional<hid_report> read_reply(hid_device* handle, std::span<const std::ui
         if (elapsed_ms(start) > timeout_ms) {
             return std::nullopt;
         }
-        if (handle != nullptr) {
-            hid_read_timeout(handle, buffer.data(), buffer.size(), 1);
+        // A read waits up to 1 ms for a report. With nothing to read from (no handle, or
+        // a device that has left USB, whose reads fail at once) the millisecond is waited
+        // out instead, so that the wait does not spin.
+        if (handle == nullptr || hid_read_timeout(handle, buffer.data(), buffer.size(), 1) < 0) {
+            sleep_ms(1);
         }
     }
 }

@@ -61,6 +61,18 @@ TEST(ReadReply, NullHandleWatchesTheClockUntilTheDeadline) {
     EXPECT_LT(dev.now_ns() - start, 7 * ms);
 }
 
+TEST(ReadReply, DeviceThatLeftIsPolledOncePerMillisecondNotSpun) {
+    queued_reply q;
+    q.dev.arm("unplug=1");
+    const hid_report request = build_bank_status_request();
+    hid_send_feature_report(q.handle, request.data(), request.size());  // the device leaves
+    const auto start = q.dev.now_ns();
+    const auto calls = q.dev.hid_calls;
+    EXPECT_FALSE(read_reply(q.handle, t_or_e, 1000));
+    EXPECT_GT(q.dev.now_ns() - start, 1000 * ms);
+    EXPECT_LT(q.dev.hid_calls - calls, 1100u);
+}
+
 // How long send_app_command waits, and whether it gets a reply, under each fault.
 TEST(SendAppCommand, WaitsUpToOneSecondEndedEarlyOnlyByAReplyOrARefusal) {
     struct row {
