@@ -25,9 +25,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -99,7 +101,7 @@ std::vector<sim::request_record> read_log(const std::string& dir) {
     while (std::fread(&record, sizeof record, 1, file) == 1) {
         records.push_back(record);
     }
-    std::fclose(file);
+    static_cast<void>(std::fclose(file));  // read only
     return records;
 }
 
@@ -120,8 +122,20 @@ int main(int argc, char** argv) {
     }
     const std::string label = argv[1];
     const std::string dir = argv[2];
-    const std::int64_t latency = std::atoll(argv[3]) * 1000;
-    const std::int64_t reenumeration = std::atoll(argv[4]) * ms;
+    const auto number = [](const char* text) {
+        std::int64_t value = -1;
+        const char* end = text + std::strlen(text);
+        const auto [rest, error] = std::from_chars(text, end, value);
+        return error == std::errc{} && rest == end ? value : -1;
+    };
+    const std::int64_t latency_us = number(argv[3]);
+    const std::int64_t reenumeration_ms = number(argv[4]);
+    if (latency_us < 0 || reenumeration_ms < 0) {
+        std::fputs("ostrel_e2e: LATENCY_US and REENUMERATION_MS are whole numbers\n", stderr);
+        return 2;
+    }
+    const std::int64_t latency = latency_us * 1000;
+    const std::int64_t reenumeration = reenumeration_ms * ms;
     std::int64_t start = 0;
     std::int64_t end = 0;
     if (!run(std::vector<char*>(argv + 6, argv + argc), start, end)) {

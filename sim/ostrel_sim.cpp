@@ -92,7 +92,12 @@ bool read_image(const std::string& path, std::size_t size, std::vector<std::uint
     }
     bytes.resize(size + 1);
     bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
+    const bool read_error = std::ferror(file) != 0;
+    static_cast<void>(std::fclose(file));  // read only: nothing is lost when closing fails
+    if (read_error) {
+        std::cerr << "ostrel_sim: cannot read " << path << "\n";
+        return false;
+    }
     if (bytes.size() > size) {
         std::cerr << "ostrel_sim: " << path << " is larger than the flash (" << size << " bytes)\n";
         return false;
@@ -184,7 +189,7 @@ int cmd_dump(const std::string& dir, const std::vector<std::string>& args) {
     if (out == nullptr || std::fwrite(bytes, 1, size, out) != size) {
         std::cerr << "ostrel_sim: cannot write " << args[1] << ": " << std::strerror(errno) << "\n";
         if (out != nullptr) {
-            std::fclose(out);
+            static_cast<void>(std::fclose(out));  // the write has already failed
         }
         return 1;
     }

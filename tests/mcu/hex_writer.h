@@ -45,7 +45,9 @@ inline std::string hex_records(std::uint32_t address, const bytes& data,
         const std::size_t n =
             std::min({per_line, data.size() - at, std::size_t{0x10000} - (here & 0xFFFF)});
         const auto first = data.begin() + static_cast<std::ptrdiff_t>(at);
-        text += hex_line(0, static_cast<std::uint16_t>(here), bytes(first, first + n)) + "\n";
+        text += hex_line(0, static_cast<std::uint16_t>(here),
+                         bytes(first, first + static_cast<std::ptrdiff_t>(n))) +
+                "\n";
         at += n;
     }
     return text;
