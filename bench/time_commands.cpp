@@ -79,7 +79,7 @@ double median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 0;
+    const int rounds = argc > 1 ? static_cast<int>(std::strtol(argv[1], nullptr, 10)) : 0;
     std::vector<command> commands;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -332,7 +332,7 @@ std::int64_t chaos_next_event_ns(const device_state& state) {
 }
 
 void end_chaos(device_state& state) {
-    const auto last =
+    auto* const last =
         std::remove_if(state.faults, state.faults + state.fault_count,
                        [](const fault_rule& r) { return r.kind == fault_kind::chaos; });
     state.fault_count = static_cast<std::uint32_t>(last - state.faults);

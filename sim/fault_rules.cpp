@@ -22,18 +22,18 @@ namespace sim {
 namespace {
 
 struct kind_name {
-    fault_kind kind;
     const char* name;
+    fault_kind kind;
     bool needs_value;
 };
 
 constexpr kind_name kind_names[] = {
-    {fault_kind::no_reply, "noreply", false},     {fault_kind::refuse, "refuse", false},
-    {fault_kind::stray, "stray", true},           {fault_kind::no_return, "noreturn", false},
-    {fault_kind::stream, "stream", false},        {fault_kind::unplug, "unplug", true},
-    {fault_kind::delay, "delay", true},           {fault_kind::ack_no_write, "acknowrite", false},
-    {fault_kind::bad_status, "badstatus", false}, {fault_kind::denied, "denied", false},
-    {fault_kind::chaos, "chaos", true},           {fault_kind::kill, "kill", false},
+    {"noreply", fault_kind::no_reply, false},     {"refuse", fault_kind::refuse, false},
+    {"stray", fault_kind::stray, true},           {"noreturn", fault_kind::no_return, false},
+    {"stream", fault_kind::stream, false},        {"unplug", fault_kind::unplug, true},
+    {"delay", fault_kind::delay, true},           {"acknowrite", fault_kind::ack_no_write, false},
+    {"badstatus", fault_kind::bad_status, false}, {"denied", fault_kind::denied, false},
+    {"chaos", fault_kind::chaos, true},           {"kill", fault_kind::kill, false},
 };
 
 bool parse_number(std::string_view text, std::uint32_t& value) {

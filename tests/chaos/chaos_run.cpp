@@ -165,6 +165,7 @@ sim::inprocess_device& prepare_device(std::mt19937& dice, const inputs& in) {
 std::vector<std::string> with_files(const std::vector<std::string>& args, const std::string& hex,
                                     const std::string& rom) {
     std::vector<std::string> out;
+    out.reserve(args.size());
     for (const std::string& a : args) {
         out.push_back(a == "HEX" ? hex : a == "FULLROM" ? rom : a);
     }
@@ -198,7 +199,7 @@ void check_traffic(const sim::inprocess_device& dev, std::int64_t start_ns, cons
     const std::vector<sim::request_record>& sent = sent_requests();
     for (const sim::request_record& record : sent) {
         if (const std::string error = layout_error(record); !error.empty()) {
-            note(violations, prefix + "request " + error);
+            note(violations, prefix + "request " += error);
             break;
         }
     }

@@ -24,7 +24,7 @@ class McuKillSweep : public ::testing::Test {
     }
 
     std::string hex_for(const bytes& image) {
-        const std::string path = dev.file("image.hex");
+        std::string path = dev.file("image.hex");
         ostrel::testing::write_file(path, ostrel::testing::hex_file(0x404000, image, 32));
         return path;
     }

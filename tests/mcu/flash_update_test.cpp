@@ -130,7 +130,7 @@ TEST_F(FlashUpdate, TenthPageRefusedStopsTheLoad) {
     EXPECT_EQ(std::ranges::count(commands(), 'P'), 10);
     ASSERT_EQ(progress.size(), 9u);
     EXPECT_EQ(progress.back(), 8.0 * 512 / size);
-    EXPECT_EQ(flash()[9 * 512], 0xFF);  // the refused page was not programmed
+    EXPECT_EQ(flash()[std::size_t{9} * 512], 0xFF);  // the refused page was not programmed
 }
 
 }  // namespace

@@ -88,7 +88,8 @@ TEST_F(HexReader, RecordsInAnyOrderReadAsTheSameImage) {
     std::vector<std::string> lines;
     for (std::size_t at = 0; at < data.size(); at += 32) {
         lines.push_back(line(0, static_cast<std::uint16_t>(0x8000 + at),
-                             bytes(data.begin() + at, data.begin() + at + 32)));
+                             bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
+                                   data.begin() + static_cast<std::ptrdiff_t>(at) + 32)));
     }
     // An ascending run of records, then the rest in any order.
     std::shuffle(lines.begin() + 64, lines.end(), std::mt19937(3));

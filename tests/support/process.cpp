@@ -28,6 +28,7 @@ process_result run_process(const std::vector<std::string>& argv, int timeout_s) 
         close(out_pipe[1]);
         close(err_pipe[1]);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& a : argv) {
             args.push_back(const_cast<char*>(a.c_str()));
         }

@@ -92,7 +92,7 @@ TEST_F(UpdateTask, EveryCombinationOfRegionsPrints39ProgressLines) {
                                   : regions == 7 ? "2.507%\n" + line + "5.013%"
                                                  : "";
         const std::string last = regions == 1 ? "99.023" : regions == 7 ? "97.754" : "";
-        EXPECT_TRUE(result.out.starts_with(out + line + first));
+        EXPECT_TRUE(result.out.starts_with(out + line += first));
         EXPECT_THAT(result.out, EndsWith(last + "%\nVXR firmware update complete!\n"));
         EXPECT_EQ(std::ranges::count(result.out, '%'), 39);  // one per progress line
     }
