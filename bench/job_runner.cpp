@@ -45,7 +45,7 @@ std::string input_file(const char* variable, const char* name, bool hex) {
     if (const char* given = std::getenv(variable); given != nullptr && *given != '\0') {
         return given;
     }
-    const std::string path = scratch_dir() + "/" + name;
+    std::string path = scratch_dir() + "/" + name;
     if (hex) {
         // 0x7C000 pseudo-random bytes at 0x404000, 16 bytes a record as objcopy writes them.
         const std::string text = sim::make_hex_text(0x7C000, 1, 16);

@@ -109,7 +109,7 @@ bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
 bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
                                          const progress_callback& progress) {
     mcu_load_report report;
-    return mcu_flash_update(std::move(hex_path), std::move(progress), report);
+    return mcu_flash_update(hex_path, progress, report);
 }
 
 }  // namespace ostrel

@@ -31,7 +31,9 @@ std::vector<sim::request_record>& sent_requests() {
 
 }  // namespace chaos_test
 
-// The wrapped calls (the link option --wrap sends the program's calls here).
+// The wrapped calls (the link option --wrap sends the program's calls here). The linker
+// gives these names, reserved as they are.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 int __real_hid_write(hid_device* dev, const unsigned char* data, size_t length);
 int __real_hid_send_feature_report(hid_device* dev, const unsigned char* data, size_t length);
@@ -46,3 +48,4 @@ int __wrap_hid_send_feature_report(hid_device* dev, const unsigned char* data, s
     return __real_hid_send_feature_report(dev, data, length);
 }
 }
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
