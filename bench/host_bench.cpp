@@ -43,7 +43,7 @@ void whole_job(benchmark::State& state, const std::string& name,
     double model_ns = 0;
     double allocations = 0;
     double requests = 0;
-    for (auto _ : state) {
+    for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         const job_result job = ostrel_bench::run_job(args, options);
         state.PauseTiming();
         if (job.status != 0) {
@@ -94,7 +94,7 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
     double elsewhere = 0;
     const std::size_t requests_per_interval = firmware ? 17 : 1;
     const std::size_t chunks_per_interval = firmware ? 16 : 1;
-    for (auto _ : state) {
+    for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         state.PauseTiming();
         sim::inprocess_device& dev = sim::inprocess_device::reset(
             options_in(firmware ? sim::usb_mode::bootloader : sim::usb_mode::application));
@@ -154,7 +154,7 @@ BENCHMARK(BM_BridgeWritesSteady)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void BM_ReadIntelHex(benchmark::State& state) {
     std::size_t bytes = 0;
-    for (auto _ : state) {
+    for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         ostrel::hex_image image;
         if (!ostrel::read_intel_hex(image, ostrel_bench::hex_path())) {
             state.SkipWithError("the HEX file was refused");
@@ -188,7 +188,7 @@ void sum_regions(benchmark::State& state, Sum sum) {
         {ostrel::vxr::fw_bank0_start, ostrel::vxr::fw_size},
         {ostrel::vxr::esm_start, ostrel::vxr::esm_size}};
     std::int64_t bytes = 0;
-    for (auto _ : state) {
+    for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         for (const auto& [start, size] : regions) {
             benchmark::DoNotOptimize(sum(image + start, image + start + size));
             bytes += size;

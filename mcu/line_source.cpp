@@ -11,7 +11,7 @@ namespace {
 
 // The fuzz build makes the buffer tiny, so that lines straddle refills all the time.
 #ifndef OSTREL_LINE_BUFFER_SIZE
-#define OSTREL_LINE_BUFFER_SIZE (64 * 1024)
+#define OSTREL_LINE_BUFFER_SIZE (std::size_t{64} * 1024)
 #endif
 constexpr std::size_t buffer_size = OSTREL_LINE_BUFFER_SIZE;
 

@@ -54,7 +54,8 @@ TEST_P(ChaosProperties, HoldForEverySeed) {
     int failed_seeds = 0;
     // OSTREL_CHAOS_SEED=N replays seed N alone, as a failure names it.
     const char* only = std::getenv("OSTREL_CHAOS_SEED");
-    const std::uint32_t first = only != nullptr ? static_cast<std::uint32_t>(std::atol(only)) : 1;
+    const std::uint32_t first =
+        only != nullptr ? static_cast<std::uint32_t>(std::strtoul(only, nullptr, 10)) : 1;
     const std::uint32_t last = only != nullptr ? first : seeds();
     for (std::uint32_t seed = first; seed <= last && failed_seeds < 5; ++seed) {
         const auto outcome = chaos_test::run_chaos(task, GetParam(), seed);

@@ -94,7 +94,7 @@ const bad_input catalogue[] = {
     {"HexEmpty", "-f", [](auto& d) { return text_file(d, ""); }, "no end-of-file record"},
     {"HexUnreadable", "-f",
      [](auto& d) {
-         const std::string path = text_file(d, hex_file(0x404000, random_bytes(64, 1)));
+         std::string path = text_file(d, hex_file(0x404000, random_bytes(64, 1)));
          chmod(path.c_str(), 0);
          return path;
      },
@@ -177,7 +177,7 @@ const bad_input catalogue[] = {
      "Fullrom file too short: 0 bytes found, 524288 bytes needed"},
     {"FullromUnreadable", "-u",
      [](auto& d) {
-         const std::string path = bytes_file(d, fullrom);
+         std::string path = bytes_file(d, fullrom);
          chmod(path.c_str(), 0);
          return path;
      },
@@ -188,7 +188,7 @@ const bad_input catalogue[] = {
      "Fullrom file too short: 524287 bytes found, 524288 bytes needed"},
     {"FullromOversized", "-u",
      [](auto& d) {
-         const std::string path = bytes_file(d, fullrom);
+         std::string path = bytes_file(d, fullrom);
          truncate(path.c_str(), 16 * 1024 * 1024 + 1);
          return path;
      },
