@@ -60,7 +60,8 @@ struct files {
         for (std::size_t i = 0; i < image.size(); ++i) {
             image[i] = static_cast<char>(i * 7 + (i >> 9));
         }
-        std::ofstream(fullrom, std::ios::binary).write(image.data(), image.size());
+        std::ofstream(fullrom, std::ios::binary)
+            .write(image.data(), static_cast<std::streamsize>(image.size()));
     }
     ~files() {
         unlink(hex.c_str());
@@ -73,8 +74,9 @@ struct files {
 
 namespace ostrel::fuzz {
 
-void check_request(unsigned short product_id, bool feature, const unsigned char* b,
+void check_request(unsigned short product_id, bool feature, const unsigned char* data,
                    std::size_t length) {
+    const unsigned char* const b = data;  // the request's bytes, report number first
     if (length != 65) {
         violation("a request that is not 65 bytes long");
     }

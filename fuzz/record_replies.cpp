@@ -29,6 +29,8 @@ void note(std::uint8_t byte) {
 
 }  // namespace
 
+// The linker's --wrap gives these names, reserved as they are.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
 
 hid_device_info* __real_hid_enumerate(unsigned short vendor_id, unsigned short product_id);
@@ -81,6 +83,7 @@ int __wrap_hid_read_timeout(hid_device* dev, unsigned char* data, size_t length,
 }
 
 }  // extern "C"
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -131,18 +134,24 @@ int main(int argc, char** argv) {
             dev.arm(s.fault);
         }
         std::vector<std::string> args;
-        if (s.tasks & 0x01)
+        if (s.tasks & 0x01) {
             args.push_back("-v");
-        if (s.tasks & 0x02)
+        }
+        if (s.tasks & 0x02) {
             args.push_back("-r");
-        if (s.tasks & 0x04)
+        }
+        if (s.tasks & 0x04) {
             args.push_back("-b");
-        if (s.tasks & 0x08)
+        }
+        if (s.tasks & 0x08) {
             args.insert(args.end(), {"-x", "KQWIPEZON"});
-        if (s.tasks & 0x10)
+        }
+        if (s.tasks & 0x10) {
             args.insert(args.end(), {"-f", hex});
-        if ((s.tasks & 0x60) == 0x60)
+        }
+        if ((s.tasks & 0x60) == 0x60) {
             args.insert(args.end(), {"-u", fullrom});
+        }
         script.assign(1, s.tasks);
         const auto result = ostrel::testing::run_cli(args);
         script.resize(std::min<std::size_t>(script.size(), 4096));
@@ -151,7 +160,8 @@ int main(int argc, char** argv) {
                    static_cast<std::streamsize>(script.size()));
         std::printf("%-26s status %d, %zu script bytes\n", s.name, result.status, script.size());
     }
-    std::remove(hex.c_str());
-    std::remove(fullrom.c_str());
+    // Scratch files: one left behind costs nothing.
+    static_cast<void>(std::remove(hex.c_str()));
+    static_cast<void>(std::remove(fullrom.c_str()));
     return 0;
 }
