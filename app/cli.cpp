@@ -1,5 +1,7 @@
+#include "app/advice.h"
 #include "app/tasks.h"
-#include "device/presence.h"
+#include "device/device_lock.h"
+#include "device/stop_request.h"
 
 namespace ostrel {
 
@@ -18,24 +20,59 @@ void run_context::fail(std::string_view line) {
     failed_ = true;
 }
 
+void run_context::advise(std::string_view line) {
+    err_ << line << std::endl;
+}
+
 void run_context::fail_to_connect(std::string_view line,
                                   std::initializer_list<unsigned short> tried) {
     fail(line);
-    if (device_listed(tried)) {
-        err_ << "The Ostrel is connected but cannot be opened: check the access rights to its "
-                "hidraw device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))"
-             << std::endl;
-    }
+    advise(connection_advice(device, tried));
 }
 
-int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-    run_context run(out, err);
+namespace {
+
+// Whether the command line asks for a task that talks to the device.
+bool talks_to_device(std::span<const std::string> args) {
+    for (const char* option : {"-v", "-r", "-b"}) {
+        if (find_option(args, option).found) {
+            return true;
+        }
+    }
+    const option_hit erase = find_option(args, "-x");
+    return (erase.found && erase_confirmed(erase.value)) || find_option(args, "-f").value ||
+           find_option(args, "-u").value;
+}
+
+const char* identity_name(unsigned short product_id) {
+    return product_id == bootloader_product_id ? "bootloader" : "application";
+}
+
+}  // namespace
+
+int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+            bool terminal) {
+    run_context run(out, err, terminal);
+    if (terminal) {
+        run.device.on_wait = [&run](unsigned short product_id) {
+            run.say(std::string("Waiting up to 15 s for the Ostrel to come back as its ") +
+                    identity_name(product_id) + "...");
+        };
+    }
 
     if (find_option(args, "-h").found) {
         for (const char* line : help_lines) {
             run.say(line);
         }
         return 0;
+    }
+    device_locks locks;
+    if (std::string busy; talks_to_device(args) && !locks.take_listed(busy)) {
+        run.fail(
+            "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, then "
+            "try again (lock file " +
+            busy + ")");
+        return 1;
     }
     if (find_option(args, "-v").found) {
         application_version_task(run);
@@ -54,6 +91,9 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     if (const option_hit firmware = find_option(args, "-f"); firmware.found) {
         if (const task_result end = firmware_task(run, firmware)) {
             return *end;
+        }
+        if (stop_requested() != 0) {
+            return 1;  // interrupted: nothing after the load runs
         }
     }
     if (const option_hit update = find_option(args, "-u"); update.found) {

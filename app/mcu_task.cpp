@@ -3,8 +3,12 @@
 #include <cstdio>
 #include <string>
 
+#include "app/advice.h"
 #include "app/mcu_task.h"
+#include "app/progress_line.h"
+#include "app/stop_signals.h"
 #include "app/tasks.h"
+#include "device/presence.h"
 #include "mcu/flash_update.h"
 
 namespace ostrel {
@@ -23,6 +27,7 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
         case mcu_load_failure::hex_file:
             if (report.hex.defect == hex_defect::cannot_open) {
                 run.say("Could not open hex file: " + path);
+
             } else if (report.hex.line == 0) {
                 run.fail("hex file: " + std::string(describe(report.hex.defect)));
             } else {
@@ -44,6 +49,66 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
     }
 }
 
+// A file that was refused: the lines of a failed load, with the device left as it was.
+// Without a device the run ends as a run without one always has.
+task_result refuse_file(run_context& run, const std::string& path, const mcu_load_report& report) {
+    if (!device_listed({bootloader_product_id, app_product_id})) {
+        run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
+                            {bootloader_product_id, app_product_id});
+        return 1;
+    }
+    run.say("Loading firmware file: " + path);
+    report_failure(run, path, report);
+    run.fail("Firmware load failed.");
+    const hex_defect defect = report.hex.defect;
+    if (report.failure == mcu_load_failure::hex_file &&
+        (defect == hex_defect::cannot_open || defect == hex_defect::read_error)) {
+        run.advise(file_advice(path));
+    } else {
+        run.advise("Nothing was sent to the Ostrel: check that " + path +
+                   " is the microcontroller's firmware.");
+    }
+    return std::nullopt;
+}
+
+// Loads the checked image, showing progress, and starts the application after it.
+void load(run_context& run, const std::string& path, const hex_image& image) {
+    run.say("Loading firmware file: " + path);
+    std::ostream& out = run.out();
+    std::optional<progress_line> bar;
+    if (run.terminal) {
+        bar.emplace(out, "Firmware progress: ", image.data.size());
+    }
+    mcu_load_report report;
+    const bool loaded = run.device.mcu_flash_update(
+        image,
+        [&out, &bar](double fraction) {
+            if (bar) {
+                bar->show(fraction);
+            } else {
+                firmware_progress_printer(out, fraction);
+            }
+        },
+        report);
+    if (!loaded) {
+        if (bar) {
+            bar->stop();
+        }
+        report_failure(run, path, report);
+        run.fail("Firmware load failed.");
+        run.advise(load_advice(report));
+        return;  // the device stays in its bootloader
+    }
+    if (bar) {
+        bar->complete();
+    }
+    run.say("Firmware load complete!");
+    if (run.device.bootloader_handle != nullptr) {
+        run.device.start_application();
+        run.application_restarting = true;
+    }
+}
+
 }  // namespace
 
 void firmware_progress_printer(std::ostream& out, double fraction) {
@@ -59,29 +124,20 @@ task_result firmware_task(run_context& run, const option_hit& option) {
         run.fail("no filename given with -f option");
         return std::nullopt;
     }
+    const std::string& path = *option.value;
+    // The file is read and checked before the device is switched to its bootloader.
+    mcu_load_report report;
+    const std::optional<hex_image> image = read_mcu_image(path, report);
+    if (!image) {
+        return refuse_file(run, path, report);
+    }
+    const stop_signals stop_on_signal;
     if (!run.device.connect_bootloader()) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
                             {bootloader_product_id, app_product_id});
         return 1;
     }
-    const std::string& path = *option.value;
-    run.say("Loading firmware file: " + path);
-    std::ostream& out = run.out();
-    mcu_load_report report;
-    if (!run.device.mcu_flash_update(
-            path, [&out](double fraction) { firmware_progress_printer(out, fraction); }, report)) {
-        report_failure(run, path, report);
-        run.fail("Firmware load failed.");
-        return std::nullopt;  // the device stays in its bootloader
-    }
-    run.say("Firmware load complete!");
-    if (hid_device*& handle = run.device.bootloader_handle; handle != nullptr) {
-        const hid_report start_application = make_request('B');
-        hid_write(handle, start_application.data(), start_application.size());
-        hid_close(handle);
-        handle = nullptr;
-        run.application_restarting = true;
-    }
+    load(run, path, *image);
     return std::nullopt;
 }
 

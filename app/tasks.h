@@ -15,7 +15,12 @@ namespace ostrel {
 // What one run of the program keeps from start to end.
 class run_context {
   public:
-    run_context(std::ostream& out, std::ostream& err) : out_(out), err_(err) {}
+    // `terminal`: standard output is a terminal, where progress is one line redrawn in
+    // place and waits for the device are announced. Elsewhere the output is plain lines.
+    run_context(std::ostream& out, std::ostream& err, bool terminal)
+        : terminal(terminal), out_(out), err_(err) {}
+
+    const bool terminal;
 
     bootloader_thread device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
@@ -30,8 +35,10 @@ class run_context {
     void say_bytes(std::string_view text, std::string_view bytes);
     // A whole line on standard error. The run then ends with status 1 however it goes on.
     void fail(std::string_view line);
-    // A failed connection: `line`, and when the system lists the device under one of the
-    // product ids that could not be opened, one more line that points to its access rights.
+    // A line on standard error that follows a failure: why, and what to do next.
+    void advise(std::string_view line);
+    // A failed connection to the identities `tried`: `line`, then what the system lists and
+    // what to do about it.
     void fail_to_connect(std::string_view line, std::initializer_list<unsigned short> tried);
 
     bool failed() const { return failed_; }
@@ -49,6 +56,8 @@ using task_result = std::optional<int>;
 void application_version_task(run_context& run);
 void bridge_version_task(run_context& run);
 void bootloader_version_task(run_context& run);
+// Whether the word given with -x begins with the confirmation word.
+bool erase_confirmed(const std::optional<std::string>& word);
 // -x WORD: erase the whole bridge flash.
 task_result erase_task(run_context& run, const option_hit& option);
 // -f FILE: load an Intel HEX file into the microcontroller.
@@ -57,7 +66,8 @@ task_result firmware_task(run_context& run, const option_hit& option);
 task_result update_task(run_context& run, const option_hit& option);
 
 // Runs the program on `args` (argv as given, the program name first) and returns its
-// exit status.
-int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err);
+// exit status. `terminal`: standard output is a terminal.
+int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err,
+            bool terminal = false);
 
 }  // namespace ostrel

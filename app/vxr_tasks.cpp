@@ -2,19 +2,18 @@
 #include <cstdio>
 #include <string>
 
+#include "app/advice.h"
+#include "app/progress_line.h"
+#include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "app/vxr_progress.h"
 #include "device/command_channel.h"
 #include "vxr/flash_map.h"
 #include "vxr/fullrom.h"
+#include "vxr/update.h"
 
 namespace ostrel {
 namespace {
-
-// Whether `word` begins with the confirmation word (a longer word is accepted too).
-bool confirmed(const std::optional<std::string>& word) {
-    return word && word->compare(0, erase_confirmation_length, erase_confirmation) == 0;
-}
 
 // Reads the Fullrom file once for its length and refuses what cannot be an image, before
 // the device is touched. False when the task is to end.
@@ -22,30 +21,80 @@ bool accept_file(run_context& run, const std::string& path) {
     const auto contents = read_file(path);
     if (!contents) {
         run.say("Could not open file");
+        run.fail("VXR firmware update failed.");
+        run.advise(file_advice(path));
         return false;
     }
+    const auto refuse = [&run](const std::string& reason) {
+        run.fail(reason);
+        run.fail("VXR firmware update failed.");
+        return false;
+    };
     const std::size_t length = contents->size();
     if (length > vxr::fullrom_file_limit) {
-        run.fail("Fullrom file too long: more than " + std::to_string(vxr::fullrom_file_limit) +
-                 " bytes found, " + std::to_string(vxr::fullrom_image_size) + " bytes needed");
-        return false;
+        return refuse("Fullrom file too long: more than " +
+                      std::to_string(vxr::fullrom_file_limit) + " bytes found, " +
+                      std::to_string(vxr::fullrom_image_size) + " bytes needed");
     }
     run.say("length of file: " + std::to_string(length) + " bytes");
     if (length < vxr::fullrom_image_size) {
-        run.fail("Fullrom file too short: " + std::to_string(length) + " bytes found, " +
-                 std::to_string(vxr::fullrom_image_size) + " bytes needed");
-        return false;
+        return refuse("Fullrom file too short: " + std::to_string(length) + " bytes found, " +
+                      std::to_string(vxr::fullrom_image_size) + " bytes needed");
+    }
+    if (const auto refusal = vxr::fullrom_refusal(*contents)) {
+        return refuse(path + ": " + *refusal);
     }
     return true;
+}
+
+std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
+    return (plan.config ? vxr::config_size : 0) + (plan.fw ? vxr::fw_size : 0) +
+           (plan.esm ? vxr::esm_size : 0);
+}
+
+// Writes what the plan names, showing progress, and says how it ended.
+void write_update(run_context& run, const std::string& path, const vxr_update_plan& plan) {
+    vxr_progress_printer printer(run);
+    std::optional<progress_line> bar;
+    if (run.terminal) {
+        bar.emplace(run.out(), "VXR firmware progress: ", bytes_to_write(plan));
+    }
+    vxr_update_report report;
+    const bool written = run.device.vxr_flash_update(
+        path,
+        [&printer, &bar](double fraction) {
+            if (bar) {
+                bar->show(fraction);
+            } else {
+                printer(fraction);
+            }
+        },
+        report);
+    if (written) {
+        if (bar) {
+            bar->complete();
+        }
+        run.say("VXR firmware update complete!");
+        return;
+    }
+    if (bar) {
+        bar->stop();
+    }
+    run.fail("VXR firmware update failed.");
+    run.advise(update_advice(report));
 }
 
 }  // namespace
 
 // compare(0, 9, ...) on a shorter word compares only what is there and finds a difference,
 // as strncmp does with a limit of 9.
+bool erase_confirmed(const std::optional<std::string>& word) {
+    return word && word->compare(0, erase_confirmation_length, erase_confirmation) == 0;
+}
+
 task_result erase_task(run_context& run, const option_hit& option) {
     run.action_taken = true;
-    if (!confirmed(option.value)) {
+    if (!erase_confirmed(option.value)) {
         return std::nullopt;
     }
     run.say("Deleting VXR7200 firmware");
@@ -56,6 +105,9 @@ task_result erase_task(run_context& run, const option_hit& option) {
     for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
         if (!run.device.erase_flash_block(block << 16)) {
             run.fail("Failed to delete Flash block " + std::to_string(block));
+            run.advise(
+                "The bridge's flash is partly erased: run the same -x again, or -u FILE "
+                "to write an image.");
             return 1;
         }
     }
@@ -83,9 +135,9 @@ task_result update_task(run_context& run, const option_hit& option) {
     const std::string& path = *option.value;
     run.say("Loading VXR firmware file: " + path);
     if (!accept_file(run, path)) {
-        run.fail("VXR firmware update failed.");
         return std::nullopt;
     }
+    const stop_signals stop_on_signal;
     // Right after -f restarted the application, it needs time to come back.
     const bool reached =
         run.application_restarting ? run.device.wait_for_app() : run.device.connect_app();
@@ -107,12 +159,7 @@ task_result update_task(run_context& run, const option_hit& option) {
         run.say("No update to VXR firmware needed");
         return run.failed() ? 1 : 0;
     }
-    vxr_progress_printer printer(run);
-    if (run.device.vxr_flash_update(path, [&printer](double fraction) { printer(fraction); })) {
-        run.say("VXR firmware update complete!");
-    } else {
-        run.fail("VXR firmware update failed.");
-    }
+    write_update(run, path, plan);
     return std::nullopt;
 }
 

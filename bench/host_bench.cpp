@@ -17,6 +17,7 @@
 #include "mcu/hex_reader.h"
 #include "vxr/flash_map.h"
 #include "vxr/fullrom.h"
+#include "vxr/update.h"
 
 namespace {
 
@@ -123,9 +124,12 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
         state.ResumeTiming();
         bool ok = connected;
         if (ok && firmware) {
-            ok = device.mcu_flash_update(ostrel_bench::hex_path(), progress);
+            ostrel::mcu_load_report report;
+            const auto image = ostrel::read_mcu_image(ostrel_bench::hex_path(), report);
+            ok = image && device.mcu_flash_update(*image, progress, report);
         } else if (ok) {
-            ok = device.vxr_flash_update(ostrel_bench::fullrom_path(), progress);
+            ostrel::vxr_update_report report;
+            ok = device.vxr_flash_update(ostrel_bench::fullrom_path(), progress, report);
         }
         if (!ok) {
             state.SkipWithError("the load failed");

@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "device/clock.h"
+#include "device/stop_request.h"
+#include "device/transport.h"
 
 namespace ostrel {
 namespace {
@@ -30,9 +32,10 @@ void replace_handle(hid_device*& slot, hid_device* handle) {
 }
 
 // Waits for the device to come back under `product_id` after a mode switch sent at
-// `start_ns`: an attempt every 250 ms, giving up once more than 15000 ms have passed.
+// `start_ns`: an attempt every 250 ms, giving up once more than 15000 ms have passed or a
+// stop is requested.
 hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
-    while (elapsed_ms(start_ns) <= mode_switch_limit_ms) {
+    while (elapsed_ms(start_ns) <= mode_switch_limit_ms && stop_requested() == 0) {
         sleep_ms(reopen_interval_ms);
         if (hid_device* handle = open_device(product_id)) {
             return handle;
@@ -61,29 +64,51 @@ bootloader_thread::~bootloader_thread() {
 }
 
 bool bootloader_thread::connect_app() {
+    return_timed_out = false;
     if (bootloader_handle == nullptr) {
         replace_handle(app_handle, open_device(app_product_id));
         return app_handle != nullptr;
     }
     // The bootloader is running: ask it to start the application and wait for it.
     replace_handle(app_handle, nullptr);
-    const hid_report request = make_request('B');
-    hid_write(bootloader_handle, request.data(), request.size());
+    if (!send_output_report(bootloader_handle, make_request('B'))) {
+        return false;
+    }
     const std::int64_t start = monotonic_ns();
+    announce_wait(app_product_id);
     app_handle = wait_for_device(app_product_id, start);
+    return_timed_out = app_handle == nullptr;
     return app_handle != nullptr;
 }
 
+void bootloader_thread::start_application() {
+    if (bootloader_handle == nullptr) {
+        return;
+    }
+    static_cast<void>(send_output_report(bootloader_handle, make_request('B')));
+    replace_handle(bootloader_handle, nullptr);
+}
+
+void bootloader_thread::announce_wait(unsigned short product_id) const {
+    if (on_wait) {
+        on_wait(product_id);
+    }
+}
+
 bool bootloader_thread::wait_for_app() {
+    return_timed_out = false;
     const std::int64_t start = monotonic_ns();
     replace_handle(app_handle, open_device(app_product_id));
     if (app_handle == nullptr) {
+        announce_wait(app_product_id);
         app_handle = wait_for_device(app_product_id, start);
+        return_timed_out = app_handle == nullptr;
     }
     return app_handle != nullptr;
 }
 
 bool bootloader_thread::connect_bootloader() {
+    return_timed_out = false;
     replace_handle(bootloader_handle, open_device(bootloader_product_id));
     if (bootloader_handle != nullptr) {
         return true;
@@ -93,11 +118,15 @@ bool bootloader_thread::connect_bootloader() {
     if (application == nullptr) {
         return false;
     }
-    const hid_report request = make_request('B');
-    hid_send_feature_report(application, request.data(), request.size());
+    const bool sent = send_feature_report(application, make_request('B'));
     hid_close(application);
+    if (!sent) {
+        return false;
+    }
     const std::int64_t start = monotonic_ns();
+    announce_wait(bootloader_product_id);
     bootloader_handle = wait_for_device(bootloader_product_id, start);
+    return_timed_out = bootloader_handle == nullptr;
     return bootloader_handle != nullptr;
 }
 

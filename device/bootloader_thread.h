@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,7 +12,9 @@
 
 namespace ostrel {
 
-struct mcu_load_report;  // mcu/flash_update.h
+struct mcu_load_report;    // mcu/flash_update.h
+struct hex_image;          // mcu/hex_reader.h
+struct vxr_update_report;  // vxr/update.h
 
 // Which regions of the bridge's flash differ from a Fullrom image.
 struct vxr_update_plan {
@@ -28,6 +31,12 @@ class bootloader_thread {
   public:
     hid_device* bootloader_handle = nullptr;  // product id 0x4004, bootloader running
     hid_device* app_handle = nullptr;         // product id 0x0101, application running
+    // Called once when a wait for the device to come back under a product id starts (after
+    // a mode switch, or after this run restarted the application). May be empty.
+    std::function<void(unsigned short product_id)> on_wait;
+    // Set when the last connect or wait gave up because the device did not come back in
+    // time after a mode switch; cleared by the next one.
+    bool return_timed_out = false;
 
     bootloader_thread() = default;
     bootloader_thread(const bootloader_thread&) = delete;
@@ -42,6 +51,9 @@ class bootloader_thread {
     // Waits for the application to come back after this run restarted it: one attempt at
     // once, then one every 250 ms until more than 15000 ms have passed. Sends nothing.
     bool wait_for_app();
+    // After a load: tells the bootloader to start the application (no reply is read) and
+    // closes the bootloader handle. Nothing when that handle is null.
+    void start_application();
     // The 64 bytes after the reply code of the application's '*' reply.
     std::optional<std::string> read_app_version(hid_report& report_buffer);
     // All 65 bytes of the buffer after the bootloader's '*' reply.
@@ -56,9 +68,9 @@ class bootloader_thread {
     bool mcu_erase_16k(std::uint32_t address);
     bool mcu_erase_tail(std::uint32_t address);
     bool mcu_fallback_erase();
-    bool mcu_flash_update(const std::string& hex_path, const progress_callback& progress);
-    // The same, telling in `report` why a load failed.
-    bool mcu_flash_update(const std::string& hex_path, const progress_callback& progress,
+    // Loads an image checked by read_mcu_image, telling in `report` how far it got and,
+    // when it fails, why.
+    bool mcu_flash_update(const hex_image& image, const progress_callback& progress,
                           mcu_load_report& report);
 
     // Bridge flash operations and the bridge update (vxr/).
@@ -71,7 +83,12 @@ class bootloader_thread {
     bool write_flash_region(std::uint32_t start, const byte_vector& data,
                             const progress_callback& progress);
     vxr_update_plan check_vxr_update(const std::string& fullrom_path);
-    bool vxr_flash_update(const std::string& fullrom_path, const progress_callback& progress);
+    // Writes the regions that differ; `report` tells how far it got.
+    bool vxr_flash_update(const std::string& fullrom_path, const progress_callback& progress,
+                          vxr_update_report& report);
+
+  private:
+    void announce_wait(unsigned short product_id) const;
 };
 
 }  // namespace ostrel

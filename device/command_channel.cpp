@@ -4,6 +4,7 @@
 #include <array>
 
 #include "device/clock.h"
+#include "device/transport.h"
 
 namespace ostrel {
 
@@ -72,10 +73,9 @@ hid_report build_block_erase_request(std::uint32_t address) {
 
 std::optional<hid_report> send_app_command(hid_device* handle, const hid_report& request,
                                            std::uint8_t expected) {
-    if (handle == nullptr) {
+    if (!send_feature_report(handle, request)) {
         return std::nullopt;
     }
-    hid_send_feature_report(handle, request.data(), request.size());
     const std::array<std::uint8_t, 2> accepted{expected, reply_refused};
     auto reply = read_reply(handle, accepted, command_timeout_ms);
     if (!reply || (*reply)[0] != expected) {

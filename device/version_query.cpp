@@ -2,6 +2,7 @@
 
 #include "device/bootloader_thread.h"
 #include "device/clock.h"
+#include "device/transport.h"
 
 namespace ostrel {
 namespace {
@@ -34,7 +35,9 @@ bool ask_application(hid_device* handle, hid_report& buffer, std::uint8_t comman
     const std::int64_t start = monotonic_ns();
     buffer[0] = 0x00;
     buffer[1] = command;
-    hid_send_feature_report(handle, buffer.data(), buffer.size());
+    if (!send_feature_report(handle, buffer)) {
+        return false;
+    }
     buffer[0] = 0x00;  // an earlier reply left in the buffer must not count as the answer
     return await_reply(handle, buffer, command, read_ms, start);
 }
@@ -45,8 +48,8 @@ bool ask_version(const bootloader_thread& device, hid_report& buffer) {
     if (device.bootloader_handle != nullptr) {
         buffer[0] = 0x00;
         buffer[1] = '*';
-        hid_write(device.bootloader_handle, buffer.data(), buffer.size());
-        return hid_read_timeout(device.bootloader_handle, buffer.data(), buffer.size(),
+        return send_output_report(device.bootloader_handle, buffer) &&
+               hid_read_timeout(device.bootloader_handle, buffer.data(), buffer.size(),
                                 static_cast<int>(star_read_ms)) > 0;
     }
     if (device.app_handle != nullptr) {

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "device/bootloader_thread.h"
+#include "device/transport.h"
 #include "mcu/bootloader_frames.h"
 
 namespace ostrel {
@@ -22,10 +23,6 @@ constexpr std::uint32_t data_alignment = mcu_chunk_size;
 constexpr std::uint32_t page_alignment = mcu_page_size;
 constexpr std::uint32_t erase_alignment = 0x2000;
 constexpr std::uint32_t erase_16k_alignment = 0x4000;
-
-void send(hid_device* handle, const hid_report& report) {
-    hid_write(handle, report.data(), report.size());
-}
 
 // The status byte of the next input report within `timeout_ms`; nothing when none came.
 std::optional<std::uint8_t> read_status(hid_device* handle, int timeout_ms) {
@@ -56,8 +53,8 @@ bool erase(hid_device* handle, std::uint8_t mode, std::uint32_t alignment, std::
     if (handle == nullptr || address % alignment != 0) {
         return false;
     }
-    send(handle, erase_report(mode, address));
-    return accepted(read_status(handle, command_timeout_ms));
+    return send_output_report(handle, erase_report(mode, address)) &&
+           accepted(read_status(handle, command_timeout_ms));
 }
 
 // One 'D'. Whatever report is first in the queue, perhaps an earlier chunk's, is read
@@ -67,7 +64,9 @@ bool write_chunk(hid_device* handle, std::uint32_t address, std::span<const std:
         data.size() > mcu_chunk_size) {
         return false;
     }
-    send(handle, data_report(address, data));
+    if (!send_output_report(handle, data_report(address, data))) {
+        return false;
+    }
     const auto status = read_status(handle, 0);
     return !status || *status == boot_status_ok;
 }
@@ -93,8 +92,8 @@ bool bootloader_thread::mcu_write_page(std::uint32_t address, const byte_vector&
     if (!drain_replies(bootloader_handle)) {
         return false;
     }
-    send(bootloader_handle, program_report(address));
-    return accepted(read_status(bootloader_handle, command_timeout_ms));
+    return send_output_report(bootloader_handle, program_report(address)) &&
+           accepted(read_status(bootloader_handle, command_timeout_ms));
 }
 
 bool bootloader_thread::mcu_erase_sector(std::uint32_t address) {
@@ -113,9 +112,8 @@ bool bootloader_thread::mcu_fallback_erase() {
     if (bootloader_handle == nullptr) {
         return false;
     }
-    const byte_vector frame = build_fallback_erase_frame();
-    hid_write(bootloader_handle, frame.data(), frame.size());
-    return accepted(read_status(bootloader_handle, fallback_erase_timeout_ms));
+    return send_output_report(bootloader_handle, build_fallback_erase_frame()) &&
+           accepted(read_status(bootloader_handle, fallback_erase_timeout_ms));
 }
 
 }  // namespace ostrel

@@ -35,6 +35,19 @@ bool run_erase_plan(bootloader_thread& device, const std::vector<mcu_erase_reque
     return !plan.empty();
 }
 
+// Whether the image starts at the application start and fits the application area.
+bool fits_application_area(const hex_image& image, mcu_load_report& report) {
+    report.base_address = image.base_address;
+    report.image_size = image.data.size();
+    if (image.base_address != mcu_application_start) {
+        return failed(report, mcu_load_failure::wrong_base_address);
+    }
+    if (image.data.size() > mcu_application_size) {
+        return failed(report, mcu_load_failure::image_too_large);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<mcu_erase_request> plan_mcu_erase(std::size_t size) {
@@ -59,21 +72,24 @@ std::vector<mcu_erase_request> plan_mcu_erase(std::size_t size) {
     return plan;
 }
 
-bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
-                                         const progress_callback& progress,
-                                         mcu_load_report& report) {
+std::optional<hex_image> read_mcu_image(const std::string& path, mcu_load_report& report) {
     report = {};
     hex_image image;
-    if (!read_intel_hex(image, hex_path, report.hex)) {
-        return failed(report, mcu_load_failure::hex_file);
+    if (!read_intel_hex(image, path, report.hex)) {
+        failed(report, mcu_load_failure::hex_file);
+        return std::nullopt;
     }
-    report.base_address = image.base_address;
-    report.image_size = image.data.size();
-    if (image.base_address != mcu_application_start) {
-        return failed(report, mcu_load_failure::wrong_base_address);
+    if (!fits_application_area(image, report)) {
+        return std::nullopt;
     }
-    if (image.data.size() > mcu_application_size) {
-        return failed(report, mcu_load_failure::image_too_large);
+    return image;
+}
+
+bool bootloader_thread::mcu_flash_update(const hex_image& image, const progress_callback& progress,
+                                         mcu_load_report& report) {
+    report = {};
+    if (!fits_application_area(image, report)) {
+        return false;
     }
     if (bootloader_handle == nullptr) {
         return failed(report, mcu_load_failure::no_bootloader);
@@ -99,17 +115,12 @@ bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
             report.page_address = address;
             return failed(report, mcu_load_failure::page_refused);
         }
+        report.bytes_written = std::min(size, offset + mcu_page_size);
         if (progress) {
             progress(static_cast<double>(offset) / static_cast<double>(size));
         }
     }
     return true;
-}
-
-bool bootloader_thread::mcu_flash_update(const std::string& hex_path,
-                                         const progress_callback& progress) {
-    mcu_load_report report;
-    return mcu_flash_update(hex_path, progress, report);
 }
 
 }  // namespace ostrel

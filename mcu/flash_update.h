@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "mcu/hex_reader.h"
@@ -49,7 +51,13 @@ struct mcu_load_report {
     std::uint32_t base_address = 0;
     std::size_t image_size = 0;
     std::uint32_t page_address = 0;
-    bool fallback_erase = false;  // the fallback erase was sent
+    std::size_t bytes_written = 0;  // of the image, in whole pages the bootloader took
+    bool fallback_erase = false;    // the fallback erase was sent
 };
+
+// Reads the HEX file at `path` and checks that its image starts at the application start
+// and fits the application area. Nothing when it does not, `report` saying why. Touches no
+// device: a file is known good before anything is sent.
+std::optional<hex_image> read_mcu_image(const std::string& path, mcu_load_report& report);
 
 }  // namespace ostrel

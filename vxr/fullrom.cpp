@@ -1,5 +1,7 @@
 #include "vxr/fullrom.h"
 
+#include "vxr/flash_map.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +9,61 @@
 #include <memory>
 
 namespace ostrel {
+
+namespace vxr {
+namespace {
+
+bool text_byte(std::uint8_t byte) {
+    return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
+}
+
+// What the bridge makes of a trailer byte; nothing when the bank can be valid.
+std::optional<std::string> trailer_fault(std::uint8_t byte) {
+    if (byte == 0x00) {
+        return "marked invalid (0x00)";
+    }
+    if (byte == 0xFF) {
+        return "erased (0xFF)";
+    }
+    return std::nullopt;
+}
+
+std::string hex5(std::uint32_t value) {
+    char text[16];
+    static_cast<void>(std::snprintf(text, sizeof text, "0x%05X", static_cast<unsigned>(value)));
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image) {
+    const auto used = image.first(std::min(image.size(), fullrom_image_size));
+    if (std::all_of(used.begin(), used.end(), text_byte)) {
+        return "not a Fullrom image: the file is text (an Intel HEX file is loaded with -f)";
+    }
+    struct bank_copy {
+        const char* name;
+        std::uint32_t start;
+        std::uint32_t size;
+    };
+    for (const bank_copy bank : {bank_copy{"config", config_bank0_start, config_size},
+                                 bank_copy{"firmware", fw_bank0_start, fw_size}}) {
+        const std::uint32_t trailer = bank.start + bank.size - trailer_size;
+        for (const std::uint32_t at : {trailer, trailer + trailer_size - 1}) {
+            if (at >= image.size()) {
+                continue;
+            }
+            if (const auto fault = trailer_fault(image[at])) {
+                return "not a usable Fullrom image: the trailer of its " + std::string(bank.name) +
+                       " bank (" + hex5(trailer) + " to " + hex5(trailer + trailer_size - 1) +
+                       ") is " + *fault + " at " + hex5(at);
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace vxr
 
 std::optional<byte_vector> read_file(const std::string& path, std::size_t limit) {
     // Only a regular file: opening a FIFO would wait for a writer, a device such as

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "device/report.h"
@@ -23,6 +24,14 @@ inline constexpr std::size_t fullrom_file_limit = std::size_t{16} * 1024 * 1024;
 constexpr bool fullrom_length_ok(std::size_t length) {
     return length >= fullrom_image_size && length <= fullrom_file_limit;
 }
+
+// Why an image of the right length must not be written to the bridge, in words for the
+// user; nothing when it may. Refused are text (an Intel HEX file, which is for the
+// microcontroller, or any other), and images whose config or firmware bank-0 copy, the
+// copy the update writes, has a trailer that the bridge would not start from: 0x00 (the
+// mark of an invalidated bank) or 0xFF (erased) at its first or last byte. Writing such a
+// copy and then invalidating the old bank would leave the bridge without a valid bank.
+std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image);
 
 }  // namespace vxr
 

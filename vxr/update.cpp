@@ -1,5 +1,6 @@
 // The bridge update: each region that differs from the image is written into the bank the
 // device does not run from, checked, and only then is the other bank invalidated.
+#include "vxr/update.h"
 #include "device/bootloader_thread.h"
 #include "vxr/flash_map.h"
 #include "vxr/flash_queries.h"
@@ -51,13 +52,15 @@ bool contradictory(std::uint8_t status) {
 }  // namespace
 
 bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
-                                         const progress_callback& progress) {
+                                         const progress_callback& progress,
+                                         vxr_update_report& report) {
+    report = {};
     if (app_handle == nullptr) {
         return false;
     }
     vxr_update_plan plan = check_vxr_update(fullrom_path);
     const auto image = read_file(fullrom_path);
-    if (!image || !vxr::fullrom_length_ok(image->size())) {
+    if (!image || !vxr::fullrom_length_ok(image->size()) || vxr::fullrom_refusal(*image)) {
         return false;  // refused before anything is erased; nothing read past its end
     }
     // A status that did not come is not "no bank valid": taking it for 0 would erase the
@@ -74,6 +77,8 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
         // leaves a bank valid whose start is erased. The stages below take every bank for
         // erased and write bank 0 sector by sector, which would tear a bank still valid: an
         // erase that fails ends the update.
+        report.stage = vxr_stage::recovery;
+        report.recovered = true;
         for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
             if (!erase_flash_block(pair_start + vxr::block_size) ||
                 !erase_flash_block(pair_start)) {
@@ -92,6 +97,7 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
     const bool fw = plan.fw;
 
     if (plan.config) {
+        report.stage = vxr_stage::config;
         if (app_handle == nullptr) {
             return false;
         }
@@ -117,6 +123,7 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
     }
 
     if (plan.fw) {
+        report.stage = vxr_stage::fw;
         if (app_handle == nullptr) {
             return false;
         }
@@ -143,6 +150,7 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
     }
 
     if (plan.esm) {
+        report.stage = vxr_stage::esm;
         if (app_handle == nullptr) {
             return false;
         }
@@ -167,6 +175,7 @@ bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
             return false;
         }
     }
+    report.stage = vxr_stage::done;
     return true;
 }
 

@@ -45,8 +45,12 @@ class FlashUpdate : public BootloaderTest {
     bool load(const byte_vector& data, std::uint32_t address = start) {
         write_file(path, hex_file(address, data));
         progress.clear();
-        return device.mcu_flash_update(
-            path, [this](double f) { progress.push_back(f); }, report);
+        return load_file([this](double f) { progress.push_back(f); });
+    }
+    // Reads the HEX file at `path` and loads it, as the -f task does.
+    bool load_file(const ostrel::progress_callback& sink) {
+        const auto image = ostrel::read_mcu_image(path, report);
+        return image && device.mcu_flash_update(*image, sink, report);
     }
 
     temp_dir dir;
@@ -108,7 +112,7 @@ TEST_F(FlashUpdate, FailedEraseOrEmptyImageFallsBackToTheWholeArea) {
             dev->arm(fault);
         }
         write_file(path, c.data.empty() ? empty : hex_file(start, c.data));
-        EXPECT_EQ(device.mcu_flash_update(path, {}, report), c.loaded);  // no progress callback
+        EXPECT_EQ(load_file({}), c.loaded);  // no progress callback
         EXPECT_EQ(commands().substr(0, commands().find('D')), c.erases);
         EXPECT_TRUE(report.fallback_erase);
         if (!c.loaded) {

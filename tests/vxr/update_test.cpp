@@ -7,6 +7,7 @@
 
 #include "sim/bridge_flash.h"
 #include "tests/vxr/bridge_support.h"
+#include "vxr/update.h"
 
 namespace {
 
@@ -51,7 +52,9 @@ class Update : public ::testing::Test {
         auto device = connected();
         dev.requests.clear();
         progress.clear();
-        return device.vxr_flash_update(file, [this](double p) { progress.push_back(p); });
+        ostrel::vxr_update_report report;
+        return device.vxr_flash_update(
+            file, [this](double p) { progress.push_back(p); }, report);
     }
     // The plan for `fresh` as "config fw esm" flags, e.g. "-- fw --".
     std::string decide() {
@@ -189,7 +192,8 @@ TEST_F(Update, RecoveryNeverLeavesAPartlyErasedBankValid) {
 
 TEST_F(Update, NoHandleOrAFileThatIsNoImageSendsNothing) {
     auto& dev = device_holding(stale, 0x05);
-    EXPECT_FALSE(ostrel::bootloader_thread().vxr_flash_update(path, nullptr));
+    ostrel::vxr_update_report report;
+    EXPECT_FALSE(ostrel::bootloader_thread().vxr_flash_update(path, nullptr, report));
     for (const std::string& file :
          {dir.file("missing"), dir.path(), write_image(dir, "empty", {}),
           write_image(dir, "short", image(fresh.begin(), fresh.end() - 1)),

@@ -1,0 +1,127 @@
+#include "app/advice.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "device/presence.h"
+#include "device/stop_request.h"
+#include "mcu/flash_update.h"
+#include "vxr/update.h"
+
+namespace ostrel {
+namespace {
+
+std::string usb_id(unsigned short product_id) {
+    char text[16];
+    static_cast<void>(std::snprintf(text, sizeof text, "%04x:%04x",
+                                    static_cast<unsigned>(device_vendor_id),
+                                    static_cast<unsigned>(product_id)));
+    return text;
+}
+
+std::string identity(unsigned short product_id) {
+    return (product_id == bootloader_product_id ? "its bootloader (USB id "
+                                                : "its application (USB id ") +
+           usb_id(product_id) + ")";
+}
+
+// What opening the file for reading tells, as the system words it.
+std::string open_error(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::exists(path, error)) {
+        return std::strerror(ENOENT);
+    }
+    if (std::filesystem::is_directory(path, error)) {
+        return std::strerror(EISDIR);
+    }
+    if (!std::filesystem::is_regular_file(path, error)) {
+        return "not a regular file (a pipe or a device cannot be read as an image)";
+    }
+    errno = 0;
+    const std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        return errno != 0 ? std::strerror(errno) : "cannot be opened";
+    }
+    return "could not be read to its end";
+}
+
+}  // namespace
+
+std::string connection_advice(const bootloader_thread& device,
+                              std::initializer_list<unsigned short> wanted) {
+    const unsigned short first = *wanted.begin();
+    if (stop_requested() != 0) {
+        return "Interrupted while waiting for the Ostrel to restart as " + identity(first) +
+               ": run the same command again, or unplug it and plug it back in.";
+    }
+    if (device.return_timed_out) {
+        return "The Ostrel left USB to restart as " + identity(first) +
+               " and did not come back within 15 s: unplug it, plug it back in and try again.";
+    }
+    if (device_listed(wanted)) {
+        return "The Ostrel is connected but cannot be opened: check the access rights to its "
+               "hidraw device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))";
+    }
+    if (device_listed({bootloader_product_id})) {
+        return "The Ostrel waits in " + identity(bootloader_product_id) +
+               ": load its firmware with -f FILE, or unplug it and plug it back in.";
+    }
+    return "No Ostrel found: looked for USB ids " + usb_id(app_product_id) + " (application) and " +
+           usb_id(bootloader_product_id) +
+           " (bootloader). Check the cable; the vendor id is set when the program is built "
+           "(OSTREL_VENDOR_ID) and must be the maker's.";
+}
+
+std::string file_advice(const std::string& path) {
+    return path + ": " + open_error(path) + ". Nothing was sent to the Ostrel.";
+}
+
+std::string load_advice(const mcu_load_report& report) {
+    const char* how = stop_requested() != 0 ? "was interrupted" : "stopped";
+    if (report.failure == mcu_load_failure::erase_failed) {
+        return std::string("The load ") + how +
+               " while erasing: the Ostrel waits in its bootloader with its application area "
+               "partly erased. Run the same -f again.";
+    }
+    const double percent = report.image_size == 0
+                               ? 0.0
+                               : 100.0 * static_cast<double>(report.bytes_written) /
+                                     static_cast<double>(report.image_size);
+    char text[64];
+    static_cast<void>(std::snprintf(text, sizeof text, "%.0f %% (%zu of %zu bytes)", percent,
+                                    report.bytes_written, report.image_size));
+    return std::string("The load ") + how + " at " + text +
+           ": the Ostrel waits in its bootloader with an incomplete application. Run the same "
+           "-f again to load it whole.";
+}
+
+std::string update_advice(const vxr_update_report& report) {
+    const std::string how =
+        stop_requested() != 0 ? "The update was interrupted" : "The update stopped";
+    switch (report.stage) {
+        case vxr_stage::checks:
+            return how + " before anything was written: the bridge is unchanged.";
+        case vxr_stage::recovery:
+        case vxr_stage::config:
+        case vxr_stage::fw:
+            if (report.recovered) {
+                return how +
+                       " after both bank pairs were erased: the bridge has no valid bank. "
+                       "Run the same -u again before the Ostrel restarts.";
+            }
+            return how +
+                   ": the bridge still starts from its old banks. Run the same -u again "
+                   "to finish the update.";
+        case vxr_stage::esm:
+        case vxr_stage::done:
+            break;
+    }
+    return how +
+           " in the esm region, which has one copy only: the new banks are in place but "
+           "the esm region is incomplete. Run the same -u again before the Ostrel restarts.";
+}
+
+}  // namespace ostrel
