@@ -35,7 +35,8 @@ for want in hidraw:0101 hidraw:4004 usb:0101 usb:4004; do
   grep -qw "$want" <<<"$seen" || fail "rule does not cover $want (has:$seen)"
 done
 
-# The completion offers HEX files after -f, Fullrom files after -u, options otherwise.
+# The completion offers HEX files after -f, Fullrom files after -u (then any file but a HEX
+# file), options otherwise.
 files=$(mktemp -d)
 trap 'rm -rf "$prefix" "$files"' EXIT
 cd "$files"
@@ -48,5 +49,6 @@ complete_for() {
 [ "$(complete_for -f '')" = "app.hex " ] || fail "-f completes '$(complete_for -f '')'"
 [ "$(complete_for -u '')" = "bridge.fullrom " ] || fail "-u completes '$(complete_for -u '')'"
 [ "$(complete_for -u 'n')" = "notes.txt " ] || fail "-u falls back to any file"
+[ "$(complete_for -u 'a')" = "" ] || fail "-u offers a HEX file: '$(complete_for -u 'a')'"
 [ "$(complete_for '-')" = "-b -f -h -r -u -v " ] || fail "options complete as '$(complete_for '-')'"
 echo "install layout ok"
