@@ -2,8 +2,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -130,6 +134,58 @@ TEST_F(Blackbox, SimulatorGeneratesImagesOtherToolsRead) {
     ASSERT_EQ(sim({"fullrom", dir.file("a.fullrom"), "--bridge-version", "X 1"}).status, 0);
     EXPECT_EQ(read_bytes(dir.file("a.fullrom")).size(), 0x80000u);
     EXPECT_EQ(sim({"hex", dir.file("x.hex"), "--size", "lots"}).status, 2);
+}
+
+// The shipped program with `args` on a pseudo-terminal: all it wrote there, and its status.
+process_result run_on_terminal(const std::string& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{sim_path, "run", dir, "--", program_path};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> pointers;
+    for (std::string& arg : argv) {
+        pointers.push_back(arg.data());
+    }
+    pointers.push_back(nullptr);
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+        execv(pointers[0], pointers.data());
+        _exit(127);
+    }
+    process_result result;
+    char buffer[4096];
+    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
+        result.out.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(terminal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// On a terminal -f and -u each draw one line redrawn in place that ends at 100 % before the
+// final message, and each wait for the device after a mode switch is announced once.
+TEST_F(Blackbox, OnATerminalProgressIsOneLineRedrawnInPlace) {
+    init();
+    ASSERT_EQ(sim({"hex", dir.file("fw.hex"), "--size", "0x20000"}).status, 0);
+    ASSERT_EQ(sim({"fullrom", dir.file("new.fullrom")}).status, 0);
+    const auto result =
+        run_on_terminal(dir.path(), {"-f", dir.file("fw.hex"), "-u", dir.file("new.fullrom")});
+    EXPECT_EQ(result.status, 0) << result.out;
+    const std::string& screen = result.out;
+    for (const char* text :
+         {"\rFirmware progress: 100% 131072/131072 bytes", "Firmware load complete!",
+          "Need to update fw", "\rVXR firmware progress: 100% ", "VXR firmware update complete!"}) {
+        EXPECT_THAT(screen, HasSubstr(text));
+    }
+    EXPECT_LT(screen.find("Firmware progress: 100%"), screen.find("Firmware load complete!"));
+    EXPECT_LT(screen.find("VXR firmware progress: 100%"),
+              screen.find("VXR firmware update complete!"));
+    const std::string waiting = "Waiting up to 15 s for the Ostrel to come back as its bootloader";
+    EXPECT_EQ(screen.find(waiting), screen.rfind(waiting));
+    EXPECT_NE(screen.find(waiting), std::string::npos);
+    // The file names, the plan, the outcomes and the wait: no line per page or chunk.
+    EXPECT_LT(std::count(screen.begin(), screen.end(), '\n'), 15) << screen;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <sstream>
+#include <thread>
 
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/process.h"
@@ -57,6 +59,38 @@ TEST_F(McuBlackbox, CorruptFileLeavesTheApplicationRunningWithoutARequest) {
     const std::string show = sim({"show", dir.path()}).out;
     EXPECT_THAT(show, HasSubstr("\"mode\": \"application\""));
     EXPECT_THAT(show, HasSubstr("\"total\": 0"));
+}
+
+// One run per device: a second -f started while the first loads is refused before it sends
+// anything, and the first completes with the flash holding its image.
+TEST_F(McuBlackbox, SecondRunWhileALoadIsUnderWayIsRefusedAndTheFirstCompletes) {
+    ASSERT_EQ(sim({"init", dir.path(), "--reenumeration-ms", "20", "--latency-us", "20000"}).status,
+              0);
+    const auto data = random_bytes(0x10000, 7);  // 128 pages, a reply 20 ms late each
+    write_file(path, hex_file(0x404000, data));
+    process_result first;
+    std::thread load([&] { first = run_program(dir.path(), {"-f", path}); });
+    const auto pages_programmed = [this] {
+        std::istringstream log(sim({"log", dir.path()}).out);
+        int pages = 0;
+        for (std::string line; std::getline(log, line);) {
+            pages += line.find(" output P ") != std::string::npos ? 1 : 0;
+        }
+        return pages;
+    };
+    while (pages_programmed() == 0) {
+        usleep(10'000);
+    }
+    const auto second = run_program(dir.path(), {"-f", path});
+    load.join();
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_THAT(second.err, StartsWith("Another ostrel_firmware_update is working on this Ostrel"));
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(pages_programmed(), 128);  // no page twice, none from the second run
+    ASSERT_EQ(sim({"dump", dir.path(), "--mcu", dir.file("flash.bin")}).status, 0);
+    const auto flash = read_bytes(dir.file("flash.bin"));
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
 }
 
 }  // namespace
