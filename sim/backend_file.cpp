@@ -1,6 +1,6 @@
 // The backend of the shared library that replaces the system hidapi: the device lives in
 // the state file of the directory named by OSTREL_SIM_DIR (set by `ostrel_sim run`), and
-// time is the real monotonic clock. A `kill` fault ends the program here with SIGKILL.
+// time is the real monotonic clock. A `kill` fault signals the program here.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "sim/backend.h"
 #include "sim/state_file.h"
@@ -22,6 +24,10 @@ struct file_device {
     state_file file;
     int log_fd = -1;
     bool ready = false;
+    // "virtual:ostrel:" and the device directory's absolute path.
+    std::string path;
+    // The signal a `kill` fault sends once the device is let go; 0 when none is due.
+    int pending_signal = 0;
     // OSTREL_SIM_EXACT_WAITS=1: every wait ends when it is due, by watching the clock for its
     // last stretch instead of sleeping, so that a measurement can leave out how late the
     // system wakes a sleeper. Replies and time-outs come at the same times as otherwise.
@@ -37,6 +43,9 @@ struct file_device {
         }
         log_fd = ::open(state_file::log_path(dir).c_str(),
                         O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        char absolute[PATH_MAX];
+        path =
+            std::string("virtual:ostrel:") + (realpath(dir, absolute) != nullptr ? absolute : dir);
         ready = true;
     }
 };
@@ -46,25 +55,49 @@ file_device& device() {
     return instance;
 }
 
-// Whether a `kill` rule fired on the request just taken, and if so disarms it. The model
-// counts a rule's matching requests in `seen`; a rule still armed whose count has reached
-// its occurrence (the first match when it names none) has fired on this very request.
-bool kill_rule_fired(device_state& state) {
+// The signal of a `kill` rule that fired on the request just taken (0: none), which is then
+// disarmed. The model counts a rule's matching requests in `seen`; a rule still armed whose
+// count has reached its occurrence (the first match when it names none) has fired on this
+// very request.
+int kill_rule_fired(device_state& state) {
     for (std::uint32_t i = 0; i < state.fault_count; ++i) {
         const fault_rule& rule = state.faults[i];
         if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
+            const int signal = rule.value == 0 ? SIGKILL : static_cast<int>(rule.value);
             std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
             --state.fault_count;
-            return true;
+            return signal;
         }
     }
-    return false;
+    return 0;
 }
 
 }  // namespace
 
 device_state* state() {
     return device().ready ? device().file.get() : nullptr;
+}
+
+void lock() {
+    if (device().ready) {
+        static_cast<void>(device().file.lock());  // without locks the state is used unguarded
+    }
+}
+
+void unlock() {
+    if (!device().ready) {
+        return;
+    }
+    device().file.unlock();
+    // The device has taken the request and the log holds it; the state lives in a shared
+    // mapping, so it outlives the program as the device outlives the host.
+    if (const int signal = std::exchange(device().pending_signal, 0); signal != 0) {
+        kill(getpid(), signal);
+    }
+}
+
+std::string device_path() {
+    return device().path;
 }
 
 std::int64_t now_ns() {
@@ -112,10 +145,8 @@ void log_request(const request_record& record) {
         // One write per record: a record is in the log whole or not at all.
         [[maybe_unused]] const ssize_t written = write(device().log_fd, &record, sizeof record);
     }
-    if (device().ready && kill_rule_fired(*device().file.get())) {
-        // The device has taken the request and the log holds it; the state lives in a
-        // shared mapping, so it outlives the program as the device outlives the host.
-        kill(getpid(), SIGKILL);
+    if (device().ready) {
+        device().pending_signal = kill_rule_fired(*device().file.get());  // sent by unlock()
     }
 }
 

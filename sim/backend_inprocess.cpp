@@ -1,4 +1,6 @@
 // The backend of the in-process tests: the device in memory, time on a virtual clock.
+#include <unistd.h>
+
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -61,6 +63,14 @@ device_state* state() {
                                  " hidapi calls while no time passed");
     }
     return &device.state();
+}
+
+// One process, one device: nothing to hold it against.
+void lock() {}
+void unlock() {}
+
+std::string device_path() {
+    return "virtual:ostrel:inprocess:" + std::to_string(getpid());
 }
 
 std::int64_t now_ns() {

@@ -34,8 +34,9 @@ enum class fault_kind : std::uint8_t {
     bad_status,    // a report with status 0x01 is queued behind the reply
     denied,        // the device is listed but cannot be opened (no permission)
     chaos,         // every request may be answered wrongly, from the seed `value` (sim/chaos.h)
-    kill,          // the program that sent the matching request is killed (SIGKILL) once the
-                   // device has taken it; shipped-program runs only, then the rule is disarmed
+    kill,          // the program that sent the matching request gets signal `value` (0:
+                   // SIGKILL) once the device has taken it; shipped-program runs only, then
+                   // the rule is disarmed
 };
 
 struct fault_rule {

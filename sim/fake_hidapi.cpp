@@ -1,7 +1,9 @@
 // A stand-in for the hidapi C API that puts the virtual Ostrel where real HID devices
 // would be. It behaves as the hidraw backend does towards the program: requests of 65
 // bytes with the report number first, input reports of 64 bytes read from byte 0,
-// 0 from a read that times out, -1 from any call on a device that has left USB.
+// 0 from a read that times out, -1 from any call on a device that has left USB. Each call
+// holds the device while it works on it (sim/backend.h), so that several processes can
+// share one device.
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -29,6 +31,7 @@ struct hid_device_ {
 namespace {
 
 using sim::device_state;
+using sim::backend::device_hold;
 
 const wchar_t* last_error = L"Success";
 
@@ -69,7 +72,7 @@ void share_reports(device_state& state, std::int64_t now, const std::vector<hid_
 // The next report for `dev`: its own copies first; the model's queue is read directly
 // while no other handle is open.
 std::optional<sim::input_report> next_report(device_state& state, hid_device* dev,
-                                            std::int64_t now) {
+                                             std::int64_t now) {
     const std::vector<hid_device*>& handles = live_handles(state);
     const bool alone = handles.size() <= 1;
     if (!alone) {
@@ -88,7 +91,7 @@ hid_device_info* make_info(const device_state& state) {
     if (info == nullptr) {
         return nullptr;
     }
-    info->path = strdup("virtual:ostrel");
+    info->path = strdup(sim::backend::device_path().c_str());
     info->vendor_id = state.vendor_id;
     info->product_id = sim::product_id_of(state.mode);
     info->serial_number = wcsdup(L"");
@@ -119,6 +122,7 @@ device_state* reach(hid_device* dev) {
 }
 
 int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t length) {
+    const device_hold hold;
     device_state* state = reach(dev);
     // hidraw refuses a report shorter than the report-number byte and one byte after it.
     if (state == nullptr || data == nullptr || length < 2) {
@@ -142,45 +146,8 @@ int copy_string(const wchar_t* text, wchar_t* out, size_t max_length) {
     return 0;
 }
 
-}  // namespace
-
-extern "C" {
-
-int hid_init(void) {
-    return 0;
-}
-
-int hid_exit(void) {
-    return 0;
-}
-
-hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
-    device_state* state = sim::backend::state();
-    if (state == nullptr) {
-        return nullptr;
-    }
-    sim::settle(*state, sim::backend::now_ns());
-    if (state->mode == sim::usb_mode::absent || (vendor_id != 0 && vendor_id != state->vendor_id) ||
-        (product_id != 0 && product_id != sim::product_id_of(state->mode))) {
-        return nullptr;
-    }
-    return make_info(*state);
-}
-
-void hid_free_enumeration(hid_device_info* devs) {
-    while (devs != nullptr) {
-        hid_device_info* next = devs->next;
-        std::free(devs->path);
-        std::free(devs->serial_number);
-        std::free(devs->manufacturer_string);
-        std::free(devs->product_string);
-        std::free(devs);
-        devs = next;
-    }
-}
-
-hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
-                     const wchar_t* /*serial_number*/) {
+// hid_open on the device held by the caller.
+hid_device* open_device(unsigned short vendor_id, unsigned short product_id) {
     device_state* state = sim::backend::state();
     if (state == nullptr) {
         last_error = L"No HID devices found in the system.";
@@ -210,13 +177,58 @@ hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
     return dev;
 }
 
-hid_device* hid_open_path(const char* path) {
+}  // namespace
+
+extern "C" {
+
+int hid_init(void) {
+    return 0;
+}
+
+int hid_exit(void) {
+    return 0;
+}
+
+hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    const device_hold hold;
     device_state* state = sim::backend::state();
-    if (state == nullptr || path == nullptr || std::strcmp(path, "virtual:ostrel") != 0) {
+    if (state == nullptr) {
         return nullptr;
     }
     sim::settle(*state, sim::backend::now_ns());
-    return hid_open(state->vendor_id, sim::product_id_of(state->mode), nullptr);
+    if (state->mode == sim::usb_mode::absent || (vendor_id != 0 && vendor_id != state->vendor_id) ||
+        (product_id != 0 && product_id != sim::product_id_of(state->mode))) {
+        return nullptr;
+    }
+    return make_info(*state);
+}
+
+void hid_free_enumeration(hid_device_info* devs) {
+    while (devs != nullptr) {
+        hid_device_info* next = devs->next;
+        std::free(devs->path);
+        std::free(devs->serial_number);
+        std::free(devs->manufacturer_string);
+        std::free(devs->product_string);
+        std::free(devs);
+        devs = next;
+    }
+}
+
+hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
+                     const wchar_t* /*serial_number*/) {
+    const device_hold hold;
+    return open_device(vendor_id, product_id);
+}
+
+hid_device* hid_open_path(const char* path) {
+    const device_hold hold;
+    device_state* state = sim::backend::state();
+    if (state == nullptr || path == nullptr || sim::backend::device_path() != path) {
+        return nullptr;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    return open_device(state->vendor_id, sim::product_id_of(state->mode));
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
@@ -236,21 +248,26 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
     const std::int64_t wait_ms = milliseconds < 0 ? 3'600'000 : milliseconds;
     const std::int64_t deadline = start + wait_ms * 1'000'000;
     while (true) {
-        device_state* state = reach(dev);
-        if (state == nullptr) {
-            return -1;
+        std::int64_t event = 0;
+        {
+            const device_hold hold;  // let go before waiting
+            device_state* state = reach(dev);
+            if (state == nullptr) {
+                return -1;
+            }
+            const std::int64_t now = sim::backend::now_ns();
+            if (auto report = next_report(*state, dev, now)) {
+                // A report cut short by the device delivers only its own bytes.
+                const size_t n = std::min(length, report->length);
+                std::memcpy(data, report->bytes.data(), n);
+                return static_cast<int>(n);
+            }
+            if (now >= deadline) {
+                return 0;
+            }
+            event = sim::next_event_ns(*state);
         }
-        const std::int64_t now = sim::backend::now_ns();
-        if (auto report = next_report(*state, dev, now)) {
-            // A report cut short by the device delivers only its own bytes.
-            const size_t n = std::min(length, report->length);
-            std::memcpy(data, report->bytes.data(), n);
-            return static_cast<int>(n);
-        }
-        if (now >= deadline) {
-            return 0;
-        }
-        if (const std::int64_t event = sim::next_event_ns(*state); event < deadline) {
+        if (event < deadline) {
             sim::backend::wait_for_event_ns(event);
         } else {
             sim::backend::wait_until_ns(deadline);
@@ -289,14 +306,17 @@ void hid_close(hid_device* dev) {
 }
 
 int hid_get_manufacturer_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    const device_hold hold;
     return reach(dev) != nullptr ? copy_string(L"Ostrel (virtual)", string, maxlen) : -1;
 }
 
 int hid_get_product_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    const device_hold hold;
     return reach(dev) != nullptr ? copy_string(L"Ostrel", string, maxlen) : -1;
 }
 
 int hid_get_serial_number_string(hid_device* dev, wchar_t* string, size_t maxlen) {
+    const device_hold hold;
     return reach(dev) != nullptr ? copy_string(L"", string, maxlen) : -1;
 }
 
@@ -306,6 +326,7 @@ int hid_get_indexed_string(hid_device* /*dev*/, int /*string_index*/, wchar_t* /
 }
 
 hid_device_info* hid_get_device_info(hid_device* dev) {
+    const device_hold hold;
     device_state* state = reach(dev);
     if (state == nullptr) {
         return nullptr;

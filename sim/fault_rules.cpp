@@ -9,10 +9,13 @@
 // N        only the Nth matching request after the rule was armed (1 = the first);
 //          without it every matching request
 // VALUE    stray: reports queued before each reply; unplug: requests before the device
-//          leaves USB; delay: milliseconds; chaos: the seed (sim/chaos.h)
-// kill     the program that sent the matching request gets SIGKILL right after the device
-//          took it (shipped-program runs under `ostrel_sim run`); the rule is then disarmed
+//          leaves USB; delay: milliseconds; chaos: the seed (sim/chaos.h); kill: the signal
+//          (default 9, SIGKILL)
+// kill     the program that sent the matching request gets the signal right after the
+//          device took it (shipped-program runs under `ostrel_sim run`); the rule is then
+//          disarmed
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <string_view>
 
@@ -103,7 +106,8 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
     }
     if (consume_prefix(rest, "=")) {
-        if (!parse_number(rest, rule.value)) {
+        if (!parse_number(rest, rule.value) ||
+            (rule.kind == fault_kind::kill && (rule.value == 0 || rule.value >= NSIG))) {
             error = "bad value in '" + text + "'";
             return std::nullopt;
         }

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -183,10 +184,15 @@ int cmd_dump(const std::string& dir, const std::vector<std::string>& args) {
         return 1;
     }
     const bool mcu = args[0] == "--mcu";
-    const std::uint8_t* bytes = mcu ? file.get()->mcu_flash : file.get()->bridge_flash;
-    const std::size_t size = mcu ? mcu_flash_size : bridge_flash_size;
+    std::vector<std::uint8_t> bytes;
+    {
+        // The whole flash as it is at one moment, written out once the device is let go.
+        const state_hold hold(file);
+        const std::uint8_t* flash = mcu ? file.get()->mcu_flash : file.get()->bridge_flash;
+        bytes.assign(flash, flash + (mcu ? mcu_flash_size : bridge_flash_size));
+    }
     std::FILE* out = std::fopen(args[1].c_str(), "wb");
-    if (out == nullptr || std::fwrite(bytes, 1, size, out) != size) {
+    if (out == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) {
         std::cerr << "ostrel_sim: cannot write " << args[1] << ": " << std::strerror(errno) << "\n";
         if (out != nullptr) {
             static_cast<void>(std::fclose(out));  // the write has already failed
@@ -295,8 +301,14 @@ int cmd_show(const std::string& dir) {
     if (!open_state(dir, file)) {
         return 1;
     }
-    device_state& s = *file.get();
-    settle(s, monotonic_now());
+    // The state at one moment, printed once the device is let go.
+    const auto copy = std::make_unique<device_state>();
+    {
+        const state_hold hold(file);
+        settle(*file.get(), monotonic_now());
+        *copy = *file.get();
+    }
+    const device_state& s = *copy;
     char vendor[8];
     std::snprintf(vendor, sizeof vendor, "0x%04X", s.vendor_id);
     std::string faults = "[";
@@ -350,12 +362,18 @@ int cmd_fault(const std::string& dir, const std::vector<std::string>& rules) {
     }
     device_state& s = *file.get();
     if (rules.empty() || (rules.size() == 1 && rules[0] == "list")) {
-        for (std::size_t i = 0; i < s.fault_count; ++i) {
-            std::cout << format_fault_rule(s.faults[i]) << "\n";
+        std::string list;
+        {
+            const state_hold hold(file);
+            for (std::size_t i = 0; i < s.fault_count; ++i) {
+                list += format_fault_rule(s.faults[i]) + "\n";
+            }
         }
+        std::cout << list;
         return 0;
     }
     if (rules.size() == 1 && rules[0] == "clear") {
+        const state_hold hold(file);
         s.fault_count = 0;
         return 0;
     }
@@ -368,6 +386,7 @@ int cmd_fault(const std::string& dir, const std::vector<std::string>& rules) {
         }
         parsed.push_back(*rule);
     }
+    const state_hold hold(file);
     if (s.fault_count + parsed.size() > max_fault_rules) {
         std::cerr << "ostrel_sim: at most " << max_fault_rules << " faults can be armed\n";
         return 1;
@@ -391,6 +410,7 @@ int cmd_plug(const std::string& dir, const std::vector<std::string>& args, bool 
     } else if (!args.empty()) {
         return usage_error("unexpected arguments");
     }
+    const state_hold hold(file);
     replug(*file.get(), plug ? mode : usb_mode::absent);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "sim/state_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,23 +12,46 @@
 namespace sim {
 
 state_file::~state_file() {
+    release();
+}
+
+void state_file::release() {
     if (state_ != nullptr) {
         munmap(state_, sizeof(device_state));
+        state_ = nullptr;
+    }
+    if (fd_ >= 0) {
+        close(fd_);
+        fd_ = -1;
     }
 }
 
 bool state_file::map(int fd, std::string& error) {
     void* memory = mmap(nullptr, sizeof(device_state), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
     if (memory == MAP_FAILED) {
         error = std::string("cannot map the device state: ") + std::strerror(errno);
+        close(fd);
         return false;
     }
     state_ = static_cast<device_state*>(memory);
+    fd_ = fd;
     return true;
 }
 
+bool state_file::lock() const {
+    int result = -1;
+    do {
+        result = flock(fd_, LOCK_EX);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void state_file::unlock() const {
+    flock(fd_, LOCK_UN);
+}
+
 bool state_file::open(const std::string& dir, std::string& error) {
+    release();
     const std::string path = state_path(dir);
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
@@ -45,14 +69,14 @@ bool state_file::open(const std::string& dir, std::string& error) {
     }
     if (state_->magic != state_magic || state_->layout_version != state_layout_version) {
         error = path + " is not a device state of this version; make it again with init";
-        munmap(state_, sizeof(device_state));
-        state_ = nullptr;
+        release();
         return false;
     }
     return true;
 }
 
 bool state_file::create(const std::string& dir, std::string& error) {
+    release();
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
         error = "cannot make " + dir + ": " + std::strerror(errno);
         return false;

@@ -143,14 +143,20 @@ void front_end::handle(const uhid_event& event) {
     }
 }
 
+// The state is held (sim/backend.h) while the device works on it, never while it waits:
+// `ostrel_sim` may change it meanwhile.
 void front_end::run(const volatile std::sig_atomic_t& stop) {
     while (stop == 0) {
         const std::int64_t now = backend::now_ns();
-        settle(state_, now);
-        sync_presence(now);
-        apply_access();
-        deliver_due_reports(now);
-        const std::int64_t wait_ns = std::max<std::int64_t>(0, next_wake(now) - now);
+        std::int64_t wait_ns = 0;
+        {
+            const backend::device_hold hold;
+            settle(state_, now);
+            sync_presence(now);
+            apply_access();
+            deliver_due_reports(now);
+            wait_ns = std::max<std::int64_t>(0, next_wake(now) - now);
+        }
         const timespec timeout{static_cast<time_t>(wait_ns / 1'000'000'000),
                                static_cast<long>(wait_ns % 1'000'000'000)};
         pollfd descriptor{link_.fd(), POLLIN, 0};
@@ -159,6 +165,7 @@ void front_end::run(const volatile std::sig_atomic_t& stop) {
             // what comes on top, where a USB device would make the host's write wait.
             uhid_event event;
             while (stop == 0 && link_.read_event(event)) {
+                const backend::device_hold hold;
                 handle(event);
                 deliver_due_reports(backend::now_ns());
             }

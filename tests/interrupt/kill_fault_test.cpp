@@ -16,7 +16,8 @@ using ::testing::EndsWith;
 using ::testing::HasSubstr;
 
 TEST(KillFault, RuleReadsBackAsWritten) {
-    for (const char* text : {"kill", "kill@5", "kill:boot/P@2", "kill:app/A@1025"}) {
+    for (const char* text :
+         {"kill", "kill@5", "kill:boot/P@2", "kill:app/A@1025", "kill:boot/P@10=2"}) {
         std::string error;
         const auto rule = sim::parse_fault_rule(text, error);
         ASSERT_TRUE(rule) << error;
@@ -26,24 +27,30 @@ TEST(KillFault, RuleReadsBackAsWritten) {
 }
 
 TEST(KillFault, ProgramDiesRightAfterTheDeviceTookTheRequestAndTheDeviceLivesOn) {
-    device_dir dev;
-    const bytes image = ostrel::testing::random_bytes(0x800, 3);  // four pages
-    const std::string path = dev.file("image.hex");
-    ostrel::testing::write_file(path, ostrel::testing::hex_file(0x404000, image, 32));
-    dev.reset({.mode = sim::usb_mode::bootloader, .reenumeration_ms = 20});
-    ASSERT_EQ(sim({"fault", dev.path(), "kill:boot/P@2"}).status, 0);
+    // The rule, and the status of the program it ends: SIGKILL by default, else the signal
+    // it names (SIGUSR1, which the program leaves at its default: the end of the process).
+    for (const auto& [rule, status] :
+         {std::pair{"kill:boot/P@2", killed_status}, std::pair{"kill:boot/P@2=10", 128 + 10}}) {
+        SCOPED_TRACE(rule);
+        device_dir dev;
+        const bytes image = ostrel::testing::random_bytes(0x800, 3);  // four pages
+        const std::string path = dev.file("image.hex");
+        ostrel::testing::write_file(path, ostrel::testing::hex_file(0x404000, image, 32));
+        dev.reset({.mode = sim::usb_mode::bootloader, .reenumeration_ms = 20});
+        ASSERT_EQ(sim({"fault", dev.path(), rule}).status, 0);
 
-    const auto killed = dev.run({"-f", path});
-    EXPECT_EQ(killed.status, killed_status);
-    EXPECT_EQ(killed.out, "Loading firmware file: " + path + "\nFirmware progress: 0%\n");
-    // The second 'P' is the last request the device took, and the rule is spent.
-    EXPECT_THAT(sim({"log", dev.path()}).out, EndsWith("P address=0x404200 crc=ok\n"));
-    EXPECT_EQ(sim({"fault", dev.path(), "list"}).out, "");
-    EXPECT_THAT(sim({"show", dev.path()}).out, HasSubstr("\"mode\": \"bootloader\""));
+        const auto killed = dev.run({"-f", path});
+        EXPECT_EQ(killed.status, status);
+        EXPECT_EQ(killed.out, "Loading firmware file: " + path + "\nFirmware progress: 0%\n");
+        // The second 'P' is the last request the device took, and the rule is spent.
+        EXPECT_THAT(sim({"log", dev.path()}).out, EndsWith("P address=0x404200 crc=ok\n"));
+        EXPECT_EQ(sim({"fault", dev.path(), "list"}).out, "");
+        EXPECT_THAT(sim({"show", dev.path()}).out, HasSubstr("\"mode\": \"bootloader\""));
 
-    const auto second = dev.run({"-f", path});
-    EXPECT_EQ(second.status, 0) << second.err;
-    EXPECT_TRUE(dev.mcu_holds(image));
+        const auto second = dev.run({"-f", path});
+        EXPECT_EQ(second.status, 0) << second.err;
+        EXPECT_TRUE(dev.mcu_holds(image));
+    }
 }
 
 // Killed between the new config copy and the invalidation of the old one: both config banks

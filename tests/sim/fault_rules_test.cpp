@@ -45,7 +45,7 @@ TEST(FaultRules, FormatReadsBackAsTheSameRule) {
 
 TEST(FaultRules, RejectsMalformedRules) {
     for (const char* text : {"", "explode", "refuse:", "refuse:app/P@", "refuse:P@0", "stray",
-                             "unplug=abc", "refuse:Px", "delay:T=-1"}) {
+                             "unplug=abc", "refuse:Px", "delay:T=-1", "kill=0", "kill=65"}) {
         std::string error;
         EXPECT_FALSE(sim::parse_fault_rule(text, error)) << text;
         EXPECT_FALSE(error.empty()) << text;
