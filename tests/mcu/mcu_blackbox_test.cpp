@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <sstream>
 #include <thread>
 
@@ -69,7 +70,11 @@ TEST_F(McuBlackbox, SecondRunWhileALoadIsUnderWayIsRefusedAndTheFirstCompletes) 
     const auto data = random_bytes(0x10000, 7);  // 128 pages, a reply 20 ms late each
     write_file(path, hex_file(0x404000, data));
     process_result first;
-    std::thread load([&] { first = run_program(dir.path(), {"-f", path}); });
+    std::atomic<bool> first_ended = false;
+    std::thread load([&] {
+        first = run_program(dir.path(), {"-f", path});
+        first_ended = true;
+    });
     const auto pages_programmed = [this] {
         std::istringstream log(sim({"log", dir.path()}).out);
         int pages = 0;
@@ -78,7 +83,7 @@ TEST_F(McuBlackbox, SecondRunWhileALoadIsUnderWayIsRefusedAndTheFirstCompletes) 
         }
         return pages;
     };
-    while (pages_programmed() == 0) {
+    while (pages_programmed() == 0 && !first_ended) {
         usleep(10'000);
     }
     const auto second = run_program(dir.path(), {"-f", path});
