@@ -84,25 +84,6 @@ TEST(Cli, ReportBufferCarriesTheLastReplyIntoTheNextRequest) {
     EXPECT_EQ(dev.requests[1].bytes[3], 0);
 }
 
-TEST(Cli, NoDeviceReportsEachTaskAndEndsWithStatus1) {
-    inprocess_device::reset(in_mode(usb_mode::absent));
-    const auto result = run({"-v", "-r", "-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "could not connect to ostrel\ncould not connect to ostrel\n"
-              "could not connect to bootloader\n");
-}
-
-TEST(Cli, ApplicationVersionWithDeviceInBootloaderFailsWithoutSwitching) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::bootloader));
-    const auto result = run({"-v"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "could not connect to ostrel\n");
-    EXPECT_TRUE(dev.requests.empty());
-    EXPECT_EQ(dev.opens.size(), 1u);
-}
-
 TEST(Cli, FailedQueriesLetLaterTasksRunButTheRunFails) {
     auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
     dev.arm("noreply:app/*");
@@ -114,33 +95,62 @@ TEST(Cli, FailedQueriesLetLaterTasksRunButTheRunFails) {
     EXPECT_EQ(result.out, "VXR7200 firmware version: " + padded("R1", 64) + "\n");
 }
 
+const std::string& no_device = ostrel::testing::no_device_advice;
+const std::string in_bootloader =
+    "The Ostrel waits in its bootloader (USB id 1209:4004): load its firmware with -f FILE, or "
+    "unplug it and plug it back in.\n";
 const std::string access_hint =
     "The Ostrel is connected but cannot be opened: check the access rights to its hidraw "
     "device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))\n";
+const std::string never_back =
+    "The Ostrel left USB to restart as its bootloader (USB id 1209:4004) and did not come back "
+    "within 15 s: unplug it, plug it back in and try again.\n";
 
-TEST(Cli, DeviceListedButNotOpenablePointsToItsAccessRights) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
-    dev.arm("denied");
-    const auto result = run({"-v", "-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "could not connect to ostrel\n" + access_hint +
-                              "could not connect to bootloader\n" + access_hint);
-    EXPECT_TRUE(dev.requests.empty());
-}
-
-TEST(Cli, DeviceInTheOtherModeIsNotAnAccessProblem) {
-    inprocess_device::reset(in_mode(usb_mode::bootloader));
-    EXPECT_EQ(run({"-v"}).err, "could not connect to ostrel\n");
-}
-
-TEST(Cli, BootloaderThatNeverAppearsIsReportedAfterTheWait) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
-    dev.arm("noreturn");
-    const auto start = dev.now_ns();
-    const auto result = run({"-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "could not connect to bootloader\n");
-    EXPECT_GT(dev.now_ns() - start, 15'000'000'000LL);
+// Every failed connection is followed by the line that says what was looked for and what
+// to do; none sends a request, and -v never switches the device.
+TEST(Cli, EveryFailedConnectionSaysWhatWasFoundAndWhatToDo) {
+    struct situation {
+        usb_mode mode;
+        const char* fault;
+        std::vector<std::string> args;
+        std::string err;
+        std::int64_t min_wait_ms;
+    };
+    const situation situations[] = {
+        {usb_mode::absent,
+         nullptr,
+         {"-v", "-r", "-b"},
+         "could not connect to ostrel\n" + no_device + "could not connect to ostrel\n" + no_device +
+             "could not connect to bootloader\n" + no_device,
+         0},
+        {usb_mode::bootloader, nullptr, {"-v"}, "could not connect to ostrel\n" + in_bootloader, 0},
+        {usb_mode::application,
+         "denied",
+         {"-v", "-b"},
+         "could not connect to ostrel\n" + access_hint + "could not connect to bootloader\n" +
+             access_hint,
+         0},
+        {usb_mode::application,
+         "noreturn",
+         {"-b"},
+         "could not connect to bootloader\n" + never_back,
+         15'000},
+    };
+    for (const situation& s : situations) {
+        auto& dev = inprocess_device::reset(in_mode(s.mode));
+        if (s.fault != nullptr) {
+            dev.arm(s.fault);
+        }
+        const auto start = dev.now_ns();
+        const auto result = run(s.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, s.err);
+        EXPECT_GE(dev.now_ns() - start, s.min_wait_ms * 1'000'000);
+        for (const auto& request : dev.requests) {
+            EXPECT_EQ(request.bytes[1], 'B') << "only the mode switch goes out";
+        }
+    }
 }
 
 }  // namespace

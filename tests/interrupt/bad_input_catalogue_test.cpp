@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 #include <iostream>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "sim/bridge_flash.h"
 #include "tests/interrupt/device_dir.h"
 #include "tests/mcu/hex_writer.h"
+#include "tests/support/failure_line.h"
 
 namespace {
 
@@ -263,16 +263,10 @@ TEST_P(BadInput, EndsWithStatusOneAMessageAndNoFlashChangingRequest) {
     EXPECT_NE((result.out + result.err).find(input.reason), std::string::npos)
         << "no \"" << input.reason << "\" in\n"
         << result.out.substr(0, 2000) << result.err.substr(0, 2000);
-    const std::string last_line = input.reason.starts_with("no filename given")
-                                      ? input.reason + "\n"
-                                  : mcu ? "Firmware load failed.\n"
-                                        : "VXR firmware update failed.\n";
-    const std::size_t at = result.err.rfind(last_line);
-    ASSERT_NE(at, std::string::npos) << result.err.substr(0, 2000);
-    EXPECT_TRUE(at == 0 || result.err[at - 1] == '\n') << result.err.substr(0, 2000);
-    EXPECT_LE(std::count(result.err.begin() + static_cast<std::ptrdiff_t>(at + last_line.size()),
-                         result.err.end(), '\n'),
-              1)
+    const std::string last_line = input.reason.starts_with("no filename given") ? input.reason
+                                  : mcu ? "Firmware load failed."
+                                        : "VXR firmware update failed.";
+    EXPECT_TRUE(ostrel::testing::ends_with_failure(result.err, last_line))
         << result.err.substr(0, 2000);
     for (const sim::request_record& record : dev.log()) {
         ADD_FAILURE() << "request '" << command_of(record) << "' sent";

@@ -76,4 +76,55 @@ TEST(KillFault, BridgeUpdateKilledBeforeTheOldBankIsInvalidatedIsCompletedByTheN
     EXPECT_TRUE(bridge_runs(dev.state(), new_image));
 }
 
+// Ctrl-C (SIGINT) during a load and SIGTERM during an update: the request in flight is
+// finished, none follows, the line after the failure says where the device stands, the
+// process ends by the signal, and the next run completes the job.
+TEST(KillFault, InterruptedJobStopsBetweenRequestsAndTheNextRunCompletesIt) {
+    const bytes firmware = ostrel::testing::random_bytes(0x800, 3);  // four pages
+    const bytes new_image = sim::make_fullrom_image(42, "VXR NEW");
+    struct job {
+        const char* option;
+        const char* rule;
+        int signal_number;
+        const char* last_request;  // what the device logged last: the request in flight
+        const char* advice;
+    };
+    for (const job& j :
+         {job{"-f", "kill:boot/P@2=2", 2, " P address=0x404200 crc=ok",
+              "The load was interrupted at 50 % (1024 of 2048 bytes): the Ostrel waits in its "
+              "bootloader with an incomplete application. Run the same -f again to load it "
+              "whole.\n"},
+          job{"-u", "kill:app/A@100=15", 15, " A count=32 address=0x20C60 ",
+              "The update was interrupted: the bridge still starts from its old banks. Run the "
+              "same -u again to finish the update.\n"}}) {
+        SCOPED_TRACE(j.rule);
+        device_dir dev;
+        const bool mcu = std::string(j.option) == "-f";
+        const std::string path = dev.file(mcu ? "image.hex" : "new.fullrom");
+        if (mcu) {
+            ostrel::testing::write_file(path, ostrel::testing::hex_file(0x404000, firmware, 32));
+        } else {
+            ostrel::testing::write_file(path, new_image);
+        }
+        dev.reset({.reenumeration_ms = 20}, {},
+                  with_valid_banks(sim::make_fullrom_image(41, "VXR OLD"), 0x05));
+        ASSERT_EQ(sim({"fault", dev.path(), j.rule}).status, 0);
+
+        const auto stopped = dev.run({j.option, path});
+        EXPECT_EQ(stopped.status, 128 + j.signal_number);
+        EXPECT_THAT(stopped.err, EndsWith(std::string(mcu ? "Firmware load failed.\n"
+                                                          : "VXR firmware update failed.\n") +
+                                          j.advice));
+        const std::string log = sim({"log", dev.path()}).out;
+        EXPECT_THAT(log.substr(log.rfind('\n', log.size() - 2) + 1), HasSubstr(j.last_request));
+        if (!mcu) {
+            EXPECT_EQ(dev.state().bank_status, 0x05);  // the old banks untouched
+        }
+
+        const auto next = dev.run({j.option, path});
+        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_TRUE(mcu ? dev.mcu_holds(firmware) : bridge_runs(dev.state(), new_image));
+    }
+}
+
 }  // namespace

@@ -78,7 +78,8 @@ std::size_t sweep(std::size_t size, const std::string& commands) {
         const bool honest =
             faulted.status == 0
                 ? holds(dev, image) && faulted.out.ends_with("Firmware load complete!\n")
-                : faulted.status == 1 && faulted.err.ends_with("Firmware load failed.\n");
+                : faulted.status == 1 &&
+                      ostrel::testing::ends_with_failure(faulted.err, "Firmware load failed.");
         EXPECT_TRUE(honest) << "status " << faulted.status << "\n" << faulted.err;
 
         dev.state().fault_count = 0;

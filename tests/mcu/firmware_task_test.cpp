@@ -49,24 +49,33 @@ TEST_F(FirmwareTask, FilesThatCannotBeLoadedAreNamedAndNothingIsSent) {
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
         {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
     };
+    // Read and refused before the device is switched: it goes on running its application.
     for (const auto& [text, why] : cases) {
         write_file(path, text);
-        EXPECT_EQ(run({"-f", path}, usb_mode::bootloader), 1);
+        EXPECT_EQ(run({"-f", path}, usb_mode::application), 1);
         EXPECT_EQ(out.str(), "Loading firmware file: " + path + "\n");
-        EXPECT_EQ(err.str(), why + "Firmware load failed.\n");
+        EXPECT_EQ(err.str(),
+                  why + "Firmware load failed.\nNothing was sent to the Ostrel: check that " +
+                      path + " is the microcontroller's firmware.\n");
         EXPECT_TRUE(dev->requests.empty()) << why;
+        EXPECT_EQ(dev->state().mode, usb_mode::application);
     }
     const std::string absent = dir.file("absent.hex");
-    EXPECT_EQ(run({"-f", absent}, usb_mode::bootloader), 1);
+    EXPECT_EQ(run({"-f", absent}, usb_mode::application), 1);
     EXPECT_EQ(out.str(),
               "Loading firmware file: " + absent + "\nCould not open hex file: " + absent + "\n");
-    EXPECT_EQ(err.str(), "Firmware load failed.\n");
+    EXPECT_EQ(err.str(), "Firmware load failed.\n" + absent +
+                             ": No such file or directory. Nothing was sent to the Ostrel.\n");
+    EXPECT_TRUE(dev->requests.empty());
 }
 
 TEST_F(FirmwareTask, RefusedPageLeavesTheDeviceInItsBootloader) {
     write_file(path, hex_file(0x404000, bytes(2048, 7)));
     EXPECT_EQ(run({"-f", path}, usb_mode::bootloader, "refuse:boot/P@2"), 1);
-    EXPECT_EQ(err.str(), "Firmware load failed.\n");
+    EXPECT_EQ(err.str(),
+              "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel "
+              "waits in its bootloader with an incomplete application. Run the same -f again to "
+              "load it whole.\n");
     for (const auto& request : dev->requests) {
         EXPECT_NE(request.bytes[1], 'B');
     }
@@ -81,7 +90,8 @@ TEST_F(FirmwareTask, NoFileNameOrNoBootloaderEndsTheRunBeforeAnyLoad) {
     // Nor is the bridge update after it tried.
     EXPECT_EQ(run({"-u", dir.file("absent.fullrom"), "-f", path}, usb_mode::absent), 1);
     EXPECT_EQ(out.str(), "");
-    EXPECT_EQ(err.str(), "Could not connect to bootloader. Firmware load aborted.\n");
+    EXPECT_EQ(err.str().substr(0, err.str().find('\n') + 1),
+              "Could not connect to bootloader. Firmware load aborted.\n");
 }
 
 }  // namespace

@@ -49,6 +49,6 @@ complete_for() {
 [ "$(complete_for -f '')" = "app.hex " ] || fail "-f completes '$(complete_for -f '')'"
 [ "$(complete_for -u '')" = "bridge.fullrom " ] || fail "-u completes '$(complete_for -u '')'"
 [ "$(complete_for -u 'n')" = "notes.txt " ] || fail "-u falls back to any file"
-[ "$(complete_for -u 'a')" = "" ] || fail "-u offers a HEX file: '$(complete_for -u 'a')'"
+[ "$(complete_for -u 'a')" = " " ] || fail "-u offers a HEX file: '$(complete_for -u 'a')'"
 [ "$(complete_for '-')" = "-b -f -h -r -u -v " ] || fail "options complete as '$(complete_for '-')'"
 echo "install layout ok"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/tasks.h"
+#include "tests/support/failure_line.h"
 
 namespace ostrel::testing {
 
@@ -13,6 +14,12 @@ struct cli_result {
     std::string out;
     std::string err;
 };
+
+// The line that follows a failed connection when no Ostrel is attached.
+inline const std::string no_device_advice =
+    "No Ostrel found: looked for USB ids 1209:0101 (application) and 1209:4004 (bootloader). "
+    "Check the cable; the vendor id is set when the program is built (OSTREL_VENDOR_ID) and "
+    "must be the maker's.\n";
 
 // The program's command line run in process, with `args` after the program name.
 inline cli_result run_cli(std::vector<std::string> args) {

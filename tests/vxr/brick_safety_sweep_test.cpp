@@ -64,7 +64,8 @@ TEST_P(BrickSafety, EveryFaultLeavesAValidCopyAndASecondRunFinishes) {
                 faulted.status == 0
                     ? dev.requests.back().bytes == reference.back().bytes && runs(dev, new_image) &&
                           faulted.out.ends_with("VXR firmware update complete!\n")
-                    : faulted.status == 1 && faulted.err.ends_with("VXR firmware update failed.\n");
+                    : faulted.status == 1 && ostrel::testing::ends_with_failure(
+                                                 faulted.err, "VXR firmware update failed.");
             const bool safe = pair_safe(dev, config_bank) && pair_safe(dev, fw_bank);
             EXPECT_TRUE(honest && safe)
                 << "status " << faulted.status << ", bank status " << int(dev.state().bank_status);

@@ -22,7 +22,10 @@ TEST(EraseTask, ConfirmedEraseGoesBlockByBlockAndEveryFailureEndsWithStatus1) {
     const std::string del = "Deleting VXR7200 firmware\n";
     const std::string done = del + "Complete\n";
     const strings all = {"D 0x00000+0x10000 x8"}, x = {"-x", "KQWIPEZON"};
-    const std::string failed_3 = del + "Failed to delete Flash block 3\n";
+    const std::string failed_3 = del +
+                                 "Failed to delete Flash block 3\nThe bridge's flash is "
+                                 "partly erased: run the same -x again, or -u FILE to "
+                                 "write an image.\n";
     const std::string no_version = done + "could not read VXR7200 firmware version\n";
     const std::tuple<std::string, strings, std::string, int, strings> rows[] = {
         {"", {"-x", "KQWIPEZON", "-u", "x"}, done, 0, all},
@@ -33,7 +36,11 @@ TEST(EraseTask, ConfirmedEraseGoesBlockByBlockAndEveryFailureEndsWithStatus1) {
         {"", {"-x", "KQWIPEZO", "-u"}, "no filename given with -u option\n", 1, {}},
         {"refuse:app/D@4", x, failed_3, 1, {"D 0x00000+0x10000 x4"}},
         {"refuse:app/N", {"-r", "-x", "KQWIPEZON"}, no_version, 1, {"N", all[0]}},
-        {"absent", x, del + "Could not connect to Ostrel\n", 1, {}},
+        {"absent",
+         x,
+         del + "Could not connect to Ostrel\n" + ostrel::testing::no_device_advice,
+         1,
+         {}},
     };
     for (const auto& [rule, args, out, status, sent] : rows) {
         SCOPED_TRACE(args.back());
@@ -53,7 +60,7 @@ TEST(EraseTask, ConfirmedEraseGoesBlockByBlockAndEveryFailureEndsWithStatus1) {
 
 TEST(UpdateTaskProgress, PrintsOnlyAfterMoreThanTwoAndAHalfPercent) {
     std::ostringstream out;
-    ostrel::run_context run(out, out);
+    ostrel::run_context run(out, out, false);
     ostrel::vxr_progress_printer printer(run);
     for (const double f : {0.025, 0.0250001, 0.05, 0.5, 0.974, 1.0}) {
         printer(f);
@@ -106,11 +113,13 @@ TEST_F(UpdateTask, EveryFailureEndsWithStatus1AndNothingIsReportedUpToDate) {
     const std::pair<std::vector<std::string>, std::string> rows[] = {
         {{"-u"}, "no filename given with -u option\n"},
         {{"-u", missing},
-         "Loading VXR firmware file: " + missing + "\nCould not open file\n" + failed},
+         "Loading VXR firmware file: " + missing + "\nCould not open file\n" + failed + missing +
+             ": No such file or directory. Nothing was sent to the Ostrel.\n"},
         {{"-u", huge},
          "Loading VXR firmware file: " + huge + "\nFullrom file too long: more than " +
              "16777216 bytes found, 524288 bytes needed\n" + failed},
-        {{"-u", path}, header + "Could not connect to Ostrel\n"},  // no device
+        {{"-u", path},
+         header + "Could not connect to Ostrel\n" + ostrel::testing::no_device_advice},
     };
     for (const auto& [args, out] : rows) {
         SCOPED_TRACE(out);
@@ -124,7 +133,9 @@ TEST_F(UpdateTask, EveryFailureEndsWithStatus1AndNothingIsReportedUpToDate) {
     }
     device_holding(sim::make_fullrom_image(32, "VXR OLD"), 0x05).arm("refuse:app/A@2000");
     const auto refused = run_cli({"-u", path});
-    EXPECT_EQ(refused.err, failed);
+    EXPECT_EQ(refused.err, failed +
+                               "The update stopped: the bridge still starts from its old banks. "
+                               "Run the same -u again to finish the update.\n");
     device_holding(fresh, 0x05).arm("refuse:app/N");
     const auto after_failed_query = run_cli({"-r", "-u", path});
     EXPECT_THAT(after_failed_query.out, EndsWith("No update to VXR firmware needed\n"));
@@ -137,10 +148,13 @@ TEST_F(UpdateTask, AfterARestartGivesUpWaitingAfterMoreThan15Seconds) {
     auto& dev = sim::inprocess_device::reset();
     sim::replug(dev.state(), sim::usb_mode::absent);
     std::ostringstream out;
-    ostrel::run_context run(out, out);
+    ostrel::run_context run(out, out, false);
     run.application_restarting = true;
     ostrel::update_task(run, {true, path});
-    EXPECT_EQ(out.str(), header + "Could not connect to Ostrel\n");
+    EXPECT_EQ(out.str(), header +
+                             "Could not connect to Ostrel\nThe Ostrel left USB to restart as its "
+                             "application (USB id 1209:0101) and did not come back within 15 s: "
+                             "unplug it, plug it back in and try again.\n");
     EXPECT_GT(dev.now_ns(), 16'000'000'000);  // the clock starts at 1 s
     EXPECT_LE(dev.now_ns(), 16'251'000'000);
 }
