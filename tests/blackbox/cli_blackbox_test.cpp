@@ -141,6 +141,7 @@ process_result run_on_terminal(const std::string& dir, const std::vector<std::st
     std::vector<std::string> argv{sim_path, "run", dir, "--", program_path};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
+    pointers.reserve(argv.size() + 1);
     for (std::string& arg : argv) {
         pointers.push_back(arg.data());
     }
