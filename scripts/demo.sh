@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs the program's main job against a fresh virtual
 # Ostrel: the three version queries, a microcontroller load and a bridge update.
+# Installs and builds only the program and the virtual device (no tests), in build-demo/
+# unless DEMO_BUILD_DIR names another directory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-build=${BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja >/dev/null
-cmake --build "$build" >/dev/null
+scripts/setup.sh --run-only
+build=${DEMO_BUILD_DIR:-build-demo}
+cmake -S . -B "$build" -G Ninja -DOSTREL_BUILD_TESTS=OFF -DOSTREL_BUILD_SIM=ON >/dev/null
+cmake --build "$build" --target ostrel_firmware_update ostrel_sim >/dev/null
 sim="$build/ostrel_sim"
 program="$build/ostrel_firmware_update"
 work=$(mktemp -d)
