@@ -50,7 +50,7 @@ std::string open_error(const std::string& path) {
 
 }  // namespace
 
-std::string connection_advice(const bootloader_thread& device,
+std::string connection_advice(const device_link& device,
                               std::initializer_list<unsigned short> wanted) {
     const unsigned short first = *wanted.begin();
     if (stop_requested() != 0) {

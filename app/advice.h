@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 
 // The lines that follow a failure on standard error: why it happened, where the device
 // stands now, and what to do next.
@@ -16,7 +16,7 @@ struct vxr_update_report;
 // After a failed connection to the identities `wanted`: the USB ids looked for and, from
 // what the system lists, whether the device is missing, waits in its bootloader, cannot be
 // opened, or did not come back after a mode switch.
-std::string connection_advice(const bootloader_thread& device,
+std::string connection_advice(const device_link& device,
                               std::initializer_list<unsigned short> wanted);
 
 // After a file that could not be opened or read: its name and the system's reason.

@@ -80,8 +80,8 @@ void load(run_context& run, const std::string& path, const hex_image& image) {
         bar.emplace(out, "Firmware progress: ", image.data.size());
     }
     mcu_load_report report;
-    const bool loaded = run.device.mcu_flash_update(
-        image,
+    const bool loaded = mcu_flash_update(
+        run.device, image,
         [&out, &bar](double fraction) {
             if (bar) {
                 bar->show(fraction);
@@ -103,7 +103,7 @@ void load(run_context& run, const std::string& path, const hex_image& image) {
         bar->complete();
     }
     run.say("Firmware load complete!");
-    if (run.device.bootloader_handle != nullptr) {
+    if (run.device.bootloader_open()) {
         run.device.start_application();
         run.application_restarting = true;
     }

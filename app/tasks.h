@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "app/options.h"
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 
 namespace ostrel {
 
@@ -22,7 +22,7 @@ class run_context {
 
     const bool terminal;
 
-    bootloader_thread device;
+    device_link device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
     bool action_taken = false;   // decides whether the usage line ends the run
     // Set when this run has just told the bootloader to start the application, which is

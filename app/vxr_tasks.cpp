@@ -7,28 +7,30 @@
 #include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "app/vxr_progress.h"
-#include "device/command_channel.h"
 #include "vxr/flash_map.h"
+#include "vxr/flash_operations.h"
+#include "vxr/flash_requests.h"
 #include "vxr/fullrom.h"
 #include "vxr/update.h"
+#include "vxr/update_decision.h"
 
 namespace ostrel {
 namespace {
 
-// Reads the Fullrom file once for its length and refuses what cannot be an image, before
-// the device is touched. False when the task is to end.
-bool accept_file(run_context& run, const std::string& path) {
+// Reads the Fullrom file, the one read of it, and refuses what cannot be an image, before
+// the device is touched. Nothing when the task is to end.
+std::optional<byte_vector> accept_file(run_context& run, const std::string& path) {
     const auto contents = read_file(path);
     if (!contents) {
         run.say("Could not open file");
         run.fail("VXR firmware update failed.");
         run.advise(file_advice(path));
-        return false;
+        return std::nullopt;
     }
-    const auto refuse = [&run](const std::string& reason) {
+    const auto refuse = [&run](const std::string& reason) -> std::optional<byte_vector> {
         run.fail(reason);
         run.fail("VXR firmware update failed.");
-        return false;
+        return std::nullopt;
     };
     const std::size_t length = contents->size();
     if (length > vxr::fullrom_file_limit) {
@@ -44,7 +46,7 @@ bool accept_file(run_context& run, const std::string& path) {
     if (const auto refusal = vxr::fullrom_refusal(*contents)) {
         return refuse(path + ": " + *refusal);
     }
-    return true;
+    return contents;
 }
 
 std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
@@ -53,15 +55,15 @@ std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
 }
 
 // Writes what the plan names, showing progress, and says how it ended.
-void write_update(run_context& run, const std::string& path, const vxr_update_plan& plan) {
+void write_update(run_context& run, const byte_vector& image, const vxr_update_plan& plan) {
     vxr_progress_printer printer(run);
     std::optional<progress_line> bar;
     if (run.terminal) {
         bar.emplace(run.out(), "VXR firmware progress: ", bytes_to_write(plan));
     }
     vxr_update_report report;
-    const bool written = run.device.vxr_flash_update(
-        path,
+    const bool written = vxr_flash_update(
+        run.device, image,
         [&printer, &bar](double fraction) {
             if (bar) {
                 bar->show(fraction);
@@ -103,7 +105,7 @@ task_result erase_task(run_context& run, const option_hit& option) {
         return 1;
     }
     for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
-        if (!run.device.erase_flash_block(block << 16)) {
+        if (!vxr::erase_flash_block(run.device, block << 16)) {
             run.fail("Failed to delete Flash block " + std::to_string(block));
             run.advise(
                 "The bridge's flash is partly erased: run the same -x again, or -u FILE "
@@ -134,7 +136,8 @@ task_result update_task(run_context& run, const option_hit& option) {
     }
     const std::string& path = *option.value;
     run.say("Loading VXR firmware file: " + path);
-    if (!accept_file(run, path)) {
+    const std::optional<byte_vector> image = accept_file(run, path);
+    if (!image) {
         return std::nullopt;
     }
     const stop_signals stop_on_signal;
@@ -145,7 +148,7 @@ task_result update_task(run_context& run, const option_hit& option) {
         run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
         return std::nullopt;
     }
-    const vxr_update_plan plan = run.device.check_vxr_update(path);
+    const vxr_update_plan plan = check_vxr_update(run.device, *image);
     if (plan.config) {
         run.say("Need to update config");
     }
@@ -159,7 +162,7 @@ task_result update_task(run_context& run, const option_hit& option) {
         run.say("No update to VXR firmware needed");
         return run.failed() ? 1 : 0;
     }
-    write_update(run, path, plan);
+    write_update(run, *image, plan);
     return std::nullopt;
 }
 

@@ -12,7 +12,7 @@
 
 #include "bench/alloc_counter.h"
 #include "bench/job_runner.h"
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 #include "mcu/flash_update.h"
 #include "mcu/hex_reader.h"
 #include "vxr/flash_map.h"
@@ -100,7 +100,7 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
         sim::inprocess_device& dev = sim::inprocess_device::reset(
             options_in(firmware ? sim::usb_mode::bootloader : sim::usb_mode::application));
         dev.requests.reserve(40000);
-        ostrel::bootloader_thread device;
+        ostrel::device_link device;
         const bool connected = firmware ? device.connect_bootloader() : device.connect_app();
         std::uint64_t last_allocations = 0;
         std::size_t last_requests = 0;
@@ -126,10 +126,11 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
         if (ok && firmware) {
             ostrel::mcu_load_report report;
             const auto image = ostrel::read_mcu_image(ostrel_bench::hex_path(), report);
-            ok = image && device.mcu_flash_update(*image, progress, report);
+            ok = image && ostrel::mcu_flash_update(device, *image, progress, report);
         } else if (ok) {
             ostrel::vxr_update_report report;
-            ok = device.vxr_flash_update(ostrel_bench::fullrom_path(), progress, report);
+            const auto image = ostrel::read_file(ostrel_bench::fullrom_path());
+            ok = image && ostrel::vxr_flash_update(device, *image, progress, report);
         }
         if (!ok) {
             state.SkipWithError("the load failed");

@@ -1,9 +1,12 @@
+// The command channels of the two identities: feature reports answered by input reports in
+// the application, output reports answered by status reports in the bootloader.
 #include "device/command_channel.h"
 
 #include <algorithm>
 #include <array>
 
 #include "device/clock.h"
+#include "device/device_link.h"
 #include "device/transport.h"
 
 namespace ostrel {
@@ -31,57 +34,41 @@ std::optional<hid_report> read_reply(hid_device* handle, std::span<const std::ui
     }
 }
 
-hid_report build_bank_status_request() {
-    return make_request('T');
-}
-
-hid_report build_checksum_request(std::uint32_t address, std::uint32_t length) {
-    hid_report request = make_request('K');
-    put_u32_le(request, 2, address);
-    put_u32_le(request, 6, length);
-    return request;
-}
-
-hid_report build_write_request(std::uint32_t address, std::span<const std::uint8_t> data) {
-    hid_report request = make_request('A');
-    const std::size_t count = std::min(data.size(), max_write_chunk);
-    request[2] = static_cast<std::uint8_t>(count);
-    put_u32_le(request, 3, address);
-    std::copy_n(data.begin(), count, request.begin() + 7);
-    return request;
-}
-
-namespace {
-
-hid_report build_erase_request(std::uint8_t byte2, std::uint8_t byte3) {
-    hid_report request = make_request('D');
-    request[2] = byte2;
-    request[3] = byte3;
-    std::copy_n(erase_confirmation, erase_confirmation_length, request.begin() + 4);
-    return request;
-}
-
-}  // namespace
-
-hid_report build_sector_erase_request(std::uint32_t address) {
-    return build_erase_request(0x80, static_cast<std::uint8_t>(address >> 12));
-}
-
-hid_report build_block_erase_request(std::uint32_t address) {
-    return build_erase_request(static_cast<std::uint8_t>(address >> 16), 0x00);
-}
-
-std::optional<hid_report> send_app_command(hid_device* handle, const hid_report& request,
-                                           std::uint8_t expected) {
-    if (!send_feature_report(handle, request)) {
+std::optional<hid_report> device_link::app_command(const hid_report& request,
+                                                   std::uint8_t expected) {
+    if (!send_feature_report(app_handle_, request)) {
         return std::nullopt;
     }
     const std::array<std::uint8_t, 2> accepted{expected, reply_refused};
-    auto reply = read_reply(handle, accepted, command_timeout_ms);
+    auto reply = read_reply(app_handle_, accepted, command_timeout_ms);
     if (!reply || (*reply)[0] != expected) {
         return std::nullopt;
     }
     return reply;
+}
+
+bool device_link::boot_send(std::span<const std::uint8_t> report) {
+    return send_output_report(bootloader_handle_, report);
+}
+
+std::optional<std::uint8_t> device_link::boot_status(int timeout_ms) {
+    hid_report reply{};
+    if (bootloader_handle_ == nullptr ||
+        hid_read_timeout(bootloader_handle_, reply.data(), reply.size(), timeout_ms) <= 0) {
+        return std::nullopt;
+    }
+    return reply[0];
+}
+
+bool device_link::boot_drain(std::size_t limit) {
+    constexpr int drain_read_ms = 1;
+    std::size_t drained = 0;
+    while (const auto status = boot_status(drain_read_ms)) {
+        if (*status != boot_status_ok || ++drained >= limit) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace ostrel

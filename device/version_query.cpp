@@ -1,7 +1,9 @@
 #include <string>
 
-#include "device/bootloader_thread.h"
+#include <hidapi.h>
+
 #include "device/clock.h"
+#include "device/device_link.h"
 #include "device/transport.h"
 
 namespace ostrel {
@@ -42,18 +44,17 @@ bool ask_application(hid_device* handle, hid_report& buffer, std::uint8_t comman
     return await_reply(handle, buffer, command, read_ms, start);
 }
 
-// The '*' exchange in whichever mode the object has a handle for; the reply is left in
-// `buffer`.
-bool ask_version(const bootloader_thread& device, hid_report& buffer) {
-    if (device.bootloader_handle != nullptr) {
+// The '*' exchange in whichever identity has a handle; the reply is left in `buffer`.
+bool ask_version(hid_device* bootloader, hid_device* application, hid_report& buffer) {
+    if (bootloader != nullptr) {
         buffer[0] = 0x00;
         buffer[1] = '*';
-        return send_output_report(device.bootloader_handle, buffer) &&
-               hid_read_timeout(device.bootloader_handle, buffer.data(), buffer.size(),
+        return send_output_report(bootloader, buffer) &&
+               hid_read_timeout(bootloader, buffer.data(), buffer.size(),
                                 static_cast<int>(star_read_ms)) > 0;
     }
-    if (device.app_handle != nullptr) {
-        return ask_application(device.app_handle, buffer, '*', star_read_ms);
+    if (application != nullptr) {
+        return ask_application(application, buffer, '*', star_read_ms);
     }
     return false;
 }
@@ -64,22 +65,23 @@ std::string bytes_of(const hid_report& buffer, std::size_t first) {
 
 }  // namespace
 
-std::optional<std::string> bootloader_thread::read_app_version(hid_report& report_buffer) {
-    if (!ask_version(*this, report_buffer)) {
+std::optional<std::string> device_link::read_app_version(hid_report& report_buffer) {
+    if (!ask_version(bootloader_handle_, app_handle_, report_buffer)) {
         return std::nullopt;
     }
     return bytes_of(report_buffer, 1);
 }
 
-std::optional<std::string> bootloader_thread::read_bootloader_version(hid_report& report_buffer) {
-    if (!ask_version(*this, report_buffer)) {
+std::optional<std::string> device_link::read_bootloader_version(hid_report& report_buffer) {
+    if (!ask_version(bootloader_handle_, app_handle_, report_buffer)) {
         return std::nullopt;
     }
     return bytes_of(report_buffer, 0);
 }
 
-std::optional<std::string> bootloader_thread::read_bridge_version(hid_report& report_buffer) {
-    if (app_handle == nullptr || !ask_application(app_handle, report_buffer, 'N', bridge_read_ms)) {
+std::optional<std::string> device_link::read_bridge_version(hid_report& report_buffer) {
+    if (app_handle_ == nullptr ||
+        !ask_application(app_handle_, report_buffer, 'N', bridge_read_ms)) {
         return std::nullopt;
     }
     return bytes_of(report_buffer, 1);

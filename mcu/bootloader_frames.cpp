@@ -33,13 +33,6 @@ std::size_t write_frame(std::uint8_t* out, std::uint8_t command, std::uint8_t ar
     return 7 + data.size();
 }
 
-byte_vector build_frame(std::uint8_t command, std::uint8_t argument, std::uint32_t address,
-                        std::span<const std::uint8_t> data) {
-    byte_vector frame(std::max(report_size, 8 + data.size()), 0x00);  // report number first
-    write_frame(frame.data() + 1, command, argument, address, data);
-    return frame;
-}
-
 hid_report build_report(std::uint8_t command, std::uint8_t argument, std::uint32_t address,
                         std::span<const std::uint8_t> data) {
     hid_report report{};
@@ -58,18 +51,6 @@ std::uint8_t crc8(std::span<const std::uint8_t> bytes) {
     return crc;
 }
 
-byte_vector build_data_frame(std::uint8_t length, std::uint32_t address, const byte_vector& data) {
-    return build_frame(boot_data, length, address, data);
-}
-
-byte_vector build_program_frame(std::uint32_t address) {
-    return build_frame(boot_program, 0x00, address, {});
-}
-
-byte_vector build_erase_frame(std::uint8_t mode, std::uint32_t address) {
-    return build_frame(boot_erase, mode, address, {});
-}
-
 hid_report data_report(std::uint32_t address, std::span<const std::uint8_t> data) {
     return build_report(boot_data, static_cast<std::uint8_t>(std::min(data.size(), mcu_chunk_size)),
                         address, data);
@@ -83,11 +64,11 @@ hid_report erase_report(std::uint8_t mode, std::uint32_t address) {
     return build_report(boot_erase, mode, address, {});
 }
 
-byte_vector build_fallback_erase_frame() {
-    byte_vector frame(report_size, boot_fallback_fill);
-    frame[0] = 0x00;
-    frame[1] = boot_fallback_erase;
-    return frame;
+hid_report fallback_erase_report() {
+    hid_report report{};
+    std::fill(report.begin() + 2, report.end(), boot_fallback_fill);
+    report[1] = boot_fallback_erase;
+    return report;
 }
 
 }  // namespace ostrel

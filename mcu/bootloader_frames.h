@@ -23,9 +23,6 @@ inline constexpr std::uint8_t erase_mode_tail = 0;
 inline constexpr std::uint8_t erase_mode_16k = 1;
 inline constexpr std::uint8_t erase_mode_sector = 2;
 
-// Status byte of an accepted command; anything else is a refusal.
-inline constexpr std::uint8_t boot_status_ok = 0x00;
-
 // Data bytes in one 'D' at most, and bytes in one programmed page.
 inline constexpr std::size_t mcu_chunk_size = 32;
 inline constexpr std::size_t mcu_page_size = 512;
@@ -34,22 +31,14 @@ inline constexpr std::size_t mcu_page_size = 512;
 // no final exclusive-or.
 std::uint8_t crc8(std::span<const std::uint8_t> bytes);
 
-// 'D' with `length` (the data's size modulo 256 as the caller gives it) and `data` for
-// `address`. Frames with more than 57 data bytes are longer than a report; callers send at
-// most 32.
-byte_vector build_data_frame(std::uint8_t length, std::uint32_t address, const byte_vector& data);
+// 'D' for `address` with `data` (at most mcu_chunk_size bytes; its size is the length byte).
+hid_report data_report(std::uint32_t address, std::span<const std::uint8_t> data);
 // 'P' for the page at `address`.
-byte_vector build_program_frame(std::uint32_t address);
+hid_report program_report(std::uint32_t address);
 // 'e' in `mode` at `address`.
-byte_vector build_erase_frame(std::uint8_t mode, std::uint32_t address);
+hid_report erase_report(std::uint8_t mode, std::uint32_t address);
 // The fallback erase: 0x22 and 63 bytes 'A', no address, no CRC; report number 0x00 like
 // every other request.
-byte_vector build_fallback_erase_frame();
-
-// The same frames as fixed-size reports, for the load's hot path: nothing is allocated.
-// `data` holds at most mcu_chunk_size bytes; its size is the length byte.
-hid_report data_report(std::uint32_t address, std::span<const std::uint8_t> data);
-hid_report program_report(std::uint32_t address);
-hid_report erase_report(std::uint8_t mode, std::uint32_t address);
+hid_report fallback_erase_report();
 
 }  // namespace ostrel

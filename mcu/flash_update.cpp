@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "device/bootloader_thread.h"
+#include "mcu/bootloader_commands.h"
 #include "mcu/bootloader_frames.h"
 
 namespace ostrel {
@@ -14,18 +14,18 @@ bool failed(mcu_load_report& report, mcu_load_failure failure) {
 }
 
 // Sends the plan's requests in order; false at the first that fails.
-bool run_erase_plan(bootloader_thread& device, const std::vector<mcu_erase_request>& plan) {
+bool run_erase_plan(device_link& link, const std::vector<mcu_erase_request>& plan) {
     for (const mcu_erase_request& request : plan) {
         bool ok = false;
         switch (request.mode) {
             case erase_mode_sector:
-                ok = device.mcu_erase_sector(request.address);
+                ok = mcu_erase_sector(link, request.address);
                 break;
             case erase_mode_16k:
-                ok = device.mcu_erase_16k(request.address);
+                ok = mcu_erase_16k(link, request.address);
                 break;
             default:
-                ok = device.mcu_erase_tail(request.address);
+                ok = mcu_erase_tail(link, request.address);
                 break;
         }
         if (!ok) {
@@ -85,20 +85,20 @@ std::optional<hex_image> read_mcu_image(const std::string& path, mcu_load_report
     return image;
 }
 
-bool bootloader_thread::mcu_flash_update(const hex_image& image, const progress_callback& progress,
-                                         mcu_load_report& report) {
+bool mcu_flash_update(device_link& link, const hex_image& image, const progress_callback& progress,
+                      mcu_load_report& report) {
     report = {};
     if (!fits_application_area(image, report)) {
         return false;
     }
-    if (bootloader_handle == nullptr) {
+    if (!link.bootloader_open()) {
         return failed(report, mcu_load_failure::no_bootloader);
     }
     // An empty image erases with the fallback; so does any failed erase request. What was
     // erased before a failure is not erased again.
-    if (!run_erase_plan(*this, plan_mcu_erase(image.data.size()))) {
+    if (!run_erase_plan(link, plan_mcu_erase(image.data.size()))) {
         report.fallback_erase = true;
-        if (!mcu_fallback_erase()) {
+        if (!mcu_fallback_erase(link)) {
             return failed(report, mcu_load_failure::erase_failed);
         }
     }
@@ -111,7 +111,7 @@ bool bootloader_thread::mcu_flash_update(const hex_image& image, const progress_
                     first + static_cast<std::ptrdiff_t>(std::min(mcu_page_size, size - offset)));
         page.resize(mcu_page_size, mcu_pad_byte);
         const auto address = mcu_application_start + static_cast<std::uint32_t>(offset);
-        if (!mcu_write_page(address, page)) {
+        if (!mcu_write_page(link, address, page)) {
             report.page_address = address;
             return failed(report, mcu_load_failure::page_refused);
         }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "device/device_link.h"
+#include "device/progress.h"
 #include "mcu/hex_reader.h"
 
 // The microcontroller load: where the application lives, how it is erased, and what a
@@ -59,5 +61,13 @@ struct mcu_load_report {
 // and fits the application area. Nothing when it does not, `report` saying why. Touches no
 // device: a file is known good before anything is sent.
 std::optional<hex_image> read_mcu_image(const std::string& path, mcu_load_report& report);
+
+// Loads an image checked by read_mcu_image through the bootloader: erases what it covers
+// (falling back to the erase of the whole area when an erase fails or the image is empty),
+// then writes it in 512-byte pages, the last padded with 0xFF, calling `progress` after
+// each page with the offset of that page over the image's size. `report` tells how far it
+// got and, when it fails, why.
+bool mcu_flash_update(device_link& link, const hex_image& image, const progress_callback& progress,
+                      mcu_load_report& report);
 
 }  // namespace ostrel

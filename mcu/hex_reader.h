@@ -65,18 +65,4 @@ bool read_intel_hex(hex_image& image, const std::string& path);
 // as the same bytes in a file would be (cannot_open and read_error aside).
 bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error);
 
-// Removes leading and trailing blanks (space, tab, line feed, vertical tab, form feed,
-// carriage return) in place.
-void trim_whitespace(std::string& text);
-
-// The two's complement of the sum of `digits` read as two-character base-16 pairs (a last
-// single character counts as one pair). Characters that are not hexadecimal digits count
-// as 0.
-std::uint8_t hex_checksum(std::string_view digits);
-
-// Whether the last two characters of a record line, read as base 16, equal hex_checksum of
-// the characters between the ':' and them. False for lines too short to hold both, or
-// whose checksum characters are not hexadecimal digits.
-bool verify_hex_line(std::string_view line);
-
 }  // namespace ostrel

@@ -1,42 +1,9 @@
-// The small text helpers of the HEX reader: blanks, hexadecimal digits, record checksums.
+// The words for what is wrong with a HEX file.
 #include "mcu/hex_text.h"
 
 #include "mcu/hex_reader.h"
 
 namespace ostrel {
-
-void trim_whitespace(std::string& text) {
-    const std::string_view trimmed = trim_view(text);
-    const auto begin = static_cast<std::size_t>(trimmed.data() - text.data());
-    text.erase(begin + trimmed.size());
-    text.erase(0, begin);
-}
-
-std::uint8_t hex_checksum(std::string_view digits) {
-    // Non-digits count as 0; a lone last character is a pair of its own.
-    const auto digit = [&](std::size_t i) {
-        const int value = hex_digit_value(digits[i]);
-        return static_cast<unsigned>(value < 0 ? 0 : value);
-    };
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        sum += i + 1 < digits.size() ? digit(i) * 16u + digit(i + 1) : digit(i);
-    }
-    return static_cast<std::uint8_t>(256u - (sum & 0xFFu));
-}
-
-bool verify_hex_line(std::string_view line) {
-    if (line.size() < 3) {
-        return false;
-    }
-    const int high = hex_digit_value(line[line.size() - 2]);
-    const int low = hex_digit_value(line[line.size() - 1]);
-    if (high < 0 || low < 0) {
-        return false;
-    }
-    const std::string_view body = line.substr(1, line.size() - 3);
-    return hex_checksum(body) == static_cast<std::uint8_t>(high * 16 + low);
-}
 
 std::string_view describe(hex_defect defect) {
     switch (defect) {

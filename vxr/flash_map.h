@@ -49,4 +49,31 @@ inline constexpr std::uint32_t bank_sectors = 8;
 inline constexpr std::uint32_t fw_block_offset = bank_sectors * sector_size;  // 0x8000
 inline constexpr std::uint32_t esm_blocks = esm_size / block_size;
 
+// A region the update writes: a pair of banks, or the esm region, whose one copy is both
+// "banks". The image's copy of a region is at `start[0]`.
+struct flash_region {
+    const char* name;
+    std::uint32_t start[2];
+    std::uint32_t size;
+    std::uint8_t flag[2];   // the banks' bits in the status byte; 0 for the esm region
+    std::uint32_t sectors;  // erased sector by sector from the start, the rest by blocks
+};
+
+inline constexpr flash_region config_region{"config",
+                                            {config_bank0_start, config_bank1_start},
+                                            config_size,
+                                            {config_bank0_flag, config_bank1_flag},
+                                            bank_sectors};
+inline constexpr flash_region fw_region{"firmware",
+                                        {fw_bank0_start, fw_bank1_start},
+                                        fw_size,
+                                        {fw_bank0_flag, fw_bank1_flag},
+                                        bank_sectors};
+inline constexpr flash_region esm_region{"esm", {esm_start, esm_start}, esm_size, {0, 0}, 0};
+
+// Where the trailer of a bank starting at `start` in `region` begins.
+constexpr std::uint32_t trailer_of(const flash_region& region, std::uint32_t start) {
+    return start + region.size - trailer_size;
+}
+
 }  // namespace ostrel::vxr

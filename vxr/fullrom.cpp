@@ -41,22 +41,16 @@ std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image) 
     if (std::all_of(used.begin(), used.end(), text_byte)) {
         return "not a Fullrom image: the file is text (an Intel HEX file is loaded with -f)";
     }
-    struct bank_copy {
-        const char* name;
-        std::uint32_t start;
-        std::uint32_t size;
-    };
-    for (const bank_copy bank : {bank_copy{"config", config_bank0_start, config_size},
-                                 bank_copy{"firmware", fw_bank0_start, fw_size}}) {
-        const std::uint32_t trailer = bank.start + bank.size - trailer_size;
+    for (const flash_region* region : {&config_region, &fw_region}) {
+        const std::uint32_t trailer = trailer_of(*region, region->start[0]);
         for (const std::uint32_t at : {trailer, trailer + trailer_size - 1}) {
             if (at >= image.size()) {
                 continue;
             }
             if (const auto fault = trailer_fault(image[at])) {
-                return "not a usable Fullrom image: the trailer of its " + std::string(bank.name) +
-                       " bank (" + hex5(trailer) + " to " + hex5(trailer + trailer_size - 1) +
-                       ") is " + *fault + " at " + hex5(at);
+                return "not a usable Fullrom image: the trailer of its " +
+                       std::string(region->name) + " bank (" + hex5(trailer) + " to " +
+                       hex5(trailer + trailer_size - 1) + ") is " + *fault + " at " + hex5(at);
             }
         }
     }

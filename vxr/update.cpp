@@ -1,47 +1,80 @@
-// The bridge update: each region that differs from the image is written into the bank the
-// device does not run from, checked, and only then is the other bank invalidated.
 #include "vxr/update.h"
-#include "device/bootloader_thread.h"
+
 #include "vxr/flash_map.h"
-#include "vxr/flash_queries.h"
+#include "vxr/flash_operations.h"
 #include "vxr/fullrom.h"
+#include "vxr/update_decision.h"
 
 namespace ostrel {
 namespace {
 
-bool erase_bank_sectors(bootloader_thread& device, std::uint32_t start) {
-    for (std::uint32_t i = 0; i < vxr::bank_sectors; ++i) {
-        if (!device.erase_flash_sector(start + i * vxr::sector_size)) {
+using vxr::flash_region;
+
+// What one stage writes: a region, the bank it writes and the one it then invalidates
+// (none for the esm region), and where its bytes fall in the progress of the update.
+struct stage {
+    const flash_region& region;
+    std::size_t target;   // 0 or 1
+    std::uint32_t done;   // bytes of the update written before this stage
+    std::uint32_t total;  // bytes of the whole update
+};
+
+bool banked(const flash_region& region) {
+    return region.flag[0] != 0;
+}
+
+// Erases the target bank: its first sectors one by one, the rest block by block.
+bool erase_target(device_link& link, const stage& s) {
+    const std::uint32_t start = s.region.start[s.target];
+    for (std::uint32_t i = 0; i < s.region.sectors; ++i) {
+        if (!vxr::erase_flash_sector(link, start + i * vxr::sector_size)) {
+            return false;
+        }
+    }
+    for (std::uint32_t at = s.region.sectors * vxr::sector_size; at < s.region.size;
+         at += vxr::block_size) {
+        if (!vxr::erase_flash_block(link, start + at)) {
             return false;
         }
     }
     return true;
 }
 
-// Writes the image's bytes [source, source + length) at `target` and asks the device for
-// the sum of what it now holds there: the write must have taken, not only been
-// acknowledged, before anything relies on it.
-bool write_checked(bootloader_thread& device, std::uint32_t target, const byte_vector& image,
-                   std::uint32_t source, std::uint32_t length, const progress_callback& sink) {
-    const std::span<const std::uint8_t> region(image.data() + source, length);
-    if (!vxr::write_flash_bytes(device.app_handle, target, region, sink)) {
+// Writes the image's copy into the target bank and asks the device for the sum of what it
+// now holds there: the write must have taken, not only been acknowledged, before anything
+// relies on it.
+bool write_checked(device_link& link, std::span<const std::uint8_t> image, const stage& s,
+                   const progress_callback& progress) {
+    const auto copy = image.subspan(s.region.start[0], s.region.size);
+    const auto scaled = [&s, &progress](double fraction) {
+        if (progress) {
+            progress((s.done + fraction * s.region.size) / s.total);
+        }
+    };
+    const std::uint32_t target = s.region.start[s.target];
+    if (!vxr::write_flash_bytes(link, target, copy, scaled)) {
         return false;
     }
-    const auto device_sum = vxr::query_flash_checksum(device.app_handle, target, length);
-    return device_sum && *device_sum == sum_bytes(region.data(), region.data() + length);
+    const auto device_sum = vxr::query_flash_checksum(link, target, s.region.size);
+    return device_sum && *device_sum == sum_bytes(copy.data(), copy.data() + copy.size());
 }
 
-// Writes a bank as write_checked does. A bank that was written whole but cannot be
-// confirmed carries the image's valid trailer beside the old bank, which is still valid:
-// it is invalidated again, so that the bridge cannot start from a copy that did not take.
-bool write_bank_checked(bootloader_thread& device, std::uint32_t target, std::uint32_t flag,
-                        const byte_vector& image, std::uint32_t source, std::uint32_t length,
-                        const progress_callback& sink) {
-    if (write_checked(device, target, image, source, length, sink)) {
-        return true;
+// One stage: erase, write and confirm the target, then invalidate the other bank. A bank
+// written whole but not confirmed carries the image's valid trailer beside the old bank,
+// which is still valid: it is invalidated again, so that the bridge cannot start from a
+// copy that did not take.
+bool run_stage(device_link& link, std::span<const std::uint8_t> image, const stage& s,
+               const progress_callback& progress) {
+    if (!erase_target(link, s)) {
+        return false;
     }
-    device.invalidate_bank(flag);
-    return false;
+    if (!write_checked(link, image, s, progress)) {
+        if (banked(s.region)) {
+            vxr::invalidate_bank(link, s.region.flag[s.target]);
+        }
+        return false;
+    }
+    return !banked(s.region) || vxr::invalidate_bank(link, s.region.flag[1 - s.target]);
 }
 
 bool contradictory(std::uint8_t status) {
@@ -49,131 +82,74 @@ bool contradictory(std::uint8_t status) {
            (status & vxr::fw_flags) == vxr::fw_flags;
 }
 
+// Both banks of a pair claim to be valid and there is no telling which is good: both pairs
+// are erased, to be written afresh into bank 0. A firmware bank spans two blocks, its
+// trailer in the second: that block goes first, so that no interruption leaves a bank
+// valid whose start is erased. The stages then take every bank for erased and write bank 0
+// sector by sector, which would tear a bank still valid: an erase that fails ends the
+// update.
+bool erase_both_pairs(device_link& link) {
+    for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
+        if (!vxr::erase_flash_block(link, pair_start + vxr::block_size) ||
+            !vxr::erase_flash_block(link, pair_start)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-bool bootloader_thread::vxr_flash_update(const std::string& fullrom_path,
-                                         const progress_callback& progress,
-                                         vxr_update_report& report) {
+bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
+                      const progress_callback& progress, vxr_update_report& report) {
     report = {};
-    if (app_handle == nullptr) {
+    if (!link.app_open()) {
         return false;
     }
-    vxr_update_plan plan = check_vxr_update(fullrom_path);
-    const auto image = read_file(fullrom_path);
-    if (!image || !vxr::fullrom_length_ok(image->size()) || vxr::fullrom_refusal(*image)) {
+    vxr_update_plan plan = check_vxr_update(link, image);
+    if (!vxr::fullrom_length_ok(image.size()) || vxr::fullrom_refusal(image)) {
         return false;  // refused before anything is erased; nothing read past its end
     }
     // A status that did not come is not "no bank valid": taking it for 0 would erase the
     // bank the bridge runs from.
-    const auto status_read = vxr::query_bank_status(app_handle);
+    const auto status_read = vxr::query_bank_status(link);
     if (!status_read) {
         return false;
     }
     std::uint8_t status = *status_read;
     if (contradictory(status)) {
-        // Both banks of a pair claim to be valid and there is no telling which is good:
-        // both pairs are erased and written afresh into bank 0. A firmware bank spans two
-        // blocks, its trailer in the second: that block goes first, so that no interruption
-        // leaves a bank valid whose start is erased. The stages below take every bank for
-        // erased and write bank 0 sector by sector, which would tear a bank still valid: an
-        // erase that fails ends the update.
         report.stage = vxr_stage::recovery;
         report.recovered = true;
-        for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
-            if (!erase_flash_block(pair_start + vxr::block_size) ||
-                !erase_flash_block(pair_start)) {
-                return false;
-            }
+        if (!erase_both_pairs(link)) {
+            return false;
         }
         plan.config = true;
         plan.fw = true;
         status = 0;
     }
-
-    const std::uint32_t total_bytes = (plan.config ? vxr::config_size : 0) +
-                                      (plan.fw ? vxr::fw_size : 0) + (plan.esm ? vxr::esm_size : 0);
-    const double total = static_cast<double>(total_bytes);
-    const bool config = plan.config;
-    const bool fw = plan.fw;
-
-    if (plan.config) {
-        report.stage = vxr_stage::config;
-        if (app_handle == nullptr) {
-            return false;
-        }
-        const bool bank0_valid = (status & vxr::config_bank0_flag) != 0;
-        const std::uint32_t target =
-            bank0_valid ? vxr::config_bank1_start : vxr::config_bank0_start;
-        const auto mapping = [total, progress](double p) {
-            if (progress) {
-                progress(p * 32768.0 / total);
-            }
-        };
-        const std::uint32_t target_flag =
-            bank0_valid ? vxr::config_bank1_flag : vxr::config_bank0_flag;
-        const std::uint32_t other_flag =
-            bank0_valid ? vxr::config_bank0_flag : vxr::config_bank1_flag;
-        // The old bank is invalidated only once the new copy is complete and confirmed.
-        if (!erase_bank_sectors(*this, target) ||
-            !write_bank_checked(*this, target, target_flag, *image, vxr::config_bank0_start,
-                                vxr::config_size, mapping) ||
-            app_handle == nullptr || !invalidate_bank(other_flag)) {
-            return false;
-        }
+    const struct {
+        bool wanted;
+        const flash_region& region;
+        vxr_stage name;
+    } stages[] = {{plan.config, vxr::config_region, vxr_stage::config},
+                  {plan.fw, vxr::fw_region, vxr_stage::fw},
+                  {plan.esm, vxr::esm_region, vxr_stage::esm}};
+    std::uint32_t total = 0;
+    for (const auto& s : stages) {
+        total += s.wanted ? s.region.size : 0;
     }
-
-    if (plan.fw) {
-        report.stage = vxr_stage::fw;
-        if (app_handle == nullptr) {
+    std::uint32_t done = 0;
+    for (const auto& s : stages) {
+        if (!s.wanted) {
+            continue;
+        }
+        report.stage = s.name;
+        // The bank the device does not run from: bank 1 while bank 0 is valid.
+        const std::size_t target = (status & s.region.flag[0]) != 0 ? 1 : 0;
+        if (!run_stage(link, image, {s.region, target, done, total}, progress)) {
             return false;
         }
-        const bool bank0_valid = (status & vxr::fw_bank0_flag) != 0;
-        const std::uint32_t target = bank0_valid ? vxr::fw_bank1_start : vxr::fw_bank0_start;
-        const std::uint32_t other_flag = bank0_valid ? vxr::fw_bank0_flag : vxr::fw_bank1_flag;
-        const auto mapping = [total, config, progress](double p) {
-            double x = p * 98304.0;
-            if (config) {
-                x = x + 32768.0;
-            }
-            if (progress) {
-                progress(x / total);
-            }
-        };
-        if (!erase_bank_sectors(*this, target) ||
-            !erase_flash_block(target + vxr::fw_block_offset) ||
-            !write_bank_checked(*this, target,
-                                bank0_valid ? vxr::fw_bank1_flag : vxr::fw_bank0_flag, *image,
-                                vxr::fw_bank0_start, vxr::fw_size, mapping) ||
-            !invalidate_bank(other_flag)) {
-            return false;
-        }
-    }
-
-    if (plan.esm) {
-        report.stage = vxr_stage::esm;
-        if (app_handle == nullptr) {
-            return false;
-        }
-        for (std::uint32_t i = 0; i < vxr::esm_blocks; ++i) {
-            if (!erase_flash_block(vxr::esm_start + i * vxr::block_size)) {
-                return false;
-            }
-        }
-        const auto mapping = [total, config, fw, progress](double p) {
-            double x = p * 262144.0;
-            if (config) {
-                x = x + 32768.0;
-            }
-            if (fw) {
-                x = x + 98304.0;
-            }
-            if (progress) {
-                progress(x / total);
-            }
-        };
-        if (!write_checked(*this, vxr::esm_start, *image, vxr::esm_start, vxr::esm_size, mapping)) {
-            return false;
-        }
+        done += s.region.size;
     }
     report.stage = vxr_stage::done;
     return true;

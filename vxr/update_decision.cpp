@@ -1,7 +1,7 @@
-// Which regions of the bridge's flash differ from a Fullrom image.
-#include "device/bootloader_thread.h"
+#include "vxr/update_decision.h"
+
 #include "vxr/flash_map.h"
-#include "vxr/flash_queries.h"
+#include "vxr/flash_operations.h"
 #include "vxr/fullrom.h"
 
 namespace ostrel {
@@ -10,44 +10,37 @@ namespace {
 // Whether the device's range [address, address + length) differs from the image's bytes
 // at the same addresses. A checksum the device did not give counts as a difference, even
 // when the image's sum happens to be 0.
-bool differs(hid_device* app_handle, const byte_vector& image, std::uint32_t address,
+bool differs(device_link& link, std::span<const std::uint8_t> image, std::uint32_t address,
              std::uint32_t length) {
-    const auto device_sum = vxr::query_flash_checksum(app_handle, address, length);
+    const auto device_sum = vxr::query_flash_checksum(link, address, length);
     const std::uint8_t* first = image.data() + address;
     return !device_sum || *device_sum != sum_bytes(first, first + length);
 }
 
+// Whether a bank pair needs writing: yes when neither bank is valid, else when the bank in
+// use (bank 1 when valid) differs from the image.
+bool pair_differs(device_link& link, std::span<const std::uint8_t> image, std::uint8_t status,
+                  const vxr::flash_region& pair) {
+    if ((status & (pair.flag[0] | pair.flag[1])) == 0) {
+        return true;
+    }
+    const std::uint32_t bank = (status & pair.flag[1]) != 0 ? pair.start[1] : pair.start[0];
+    return differs(link, image, bank, pair.size);
+}
+
 }  // namespace
 
-// The device sees 'T', then 'K' for the valid config bank and the valid firmware bank (bank 1
-// when both of a pair claim to be valid), then 'K' for the esm region. No device, or a file
-// that cannot be read or has not the length of an image: nothing to do, nothing sent.
-vxr_update_plan bootloader_thread::check_vxr_update(const std::string& fullrom_path) {
+vxr_update_plan check_vxr_update(device_link& link, std::span<const std::uint8_t> image) {
     vxr_update_plan plan;
-    if (app_handle == nullptr) {
+    if (!link.app_open() || !vxr::fullrom_length_ok(image.size())) {
         return plan;
     }
-    const auto image = read_file(fullrom_path);
-    if (!image || !vxr::fullrom_length_ok(image->size())) {
-        return plan;
-    }
-    const std::uint8_t status = read_bank_status();
-
-    if ((status & vxr::config_flags) == 0) {
-        plan.config = true;
-    } else {
-        const std::uint32_t bank = (status & vxr::config_bank1_flag) != 0 ? vxr::config_bank1_start
-                                                                          : vxr::config_bank0_start;
-        plan.config = differs(app_handle, *image, bank, vxr::config_size);
-    }
-    if ((status & vxr::fw_flags) == 0) {
-        plan.fw = true;
-    } else {
-        const std::uint32_t bank =
-            (status & vxr::fw_bank1_flag) != 0 ? vxr::fw_bank1_start : vxr::fw_bank0_start;
-        plan.fw = differs(app_handle, *image, bank, vxr::fw_size);
-    }
-    plan.esm = differs(app_handle, *image, vxr::esm_start, vxr::esm_size);
+    // A status that does not come counts as no bank valid: both pairs are to be written.
+    // The update asks again and refuses to erase anything without an answer.
+    const std::uint8_t status = vxr::query_bank_status(link).value_or(0);
+    plan.config = pair_differs(link, image, status, vxr::config_region);
+    plan.fw = pair_differs(link, image, status, vxr::fw_region);
+    plan.esm = differs(link, image, vxr::esm_start, vxr::esm_size);
     return plan;
 }
 

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "device/command_channel.h"
 #include "mcu/bootloader_frames.h"
 #include "tests/chaos/request_layouts.h"
+#include "vxr/flash_requests.h"
 
 namespace {
 
@@ -16,12 +16,6 @@ sim::request_record record_of(const ostrel::hid_report& report, sim::usb_mode mo
     record.via = mode == sim::usb_mode::application ? sim::channel::feature : sim::channel::output;
     std::copy(report.begin(), report.end(), record.bytes.begin());
     return record;
-}
-
-ostrel::hid_report report_of(const ostrel::byte_vector& frame) {
-    ostrel::hid_report report{};
-    std::copy_n(frame.begin(), std::min(frame.size(), report.size()), report.begin());
-    return report;
 }
 
 constexpr auto app = sim::usb_mode::application;
@@ -44,7 +38,7 @@ TEST(RequestLayouts, PassTheProgramsOwnRequests) {
         ostrel::data_report(0x47FFE0, data),
         ostrel::program_report(0x47FE00),
         ostrel::erase_report(ostrel::erase_mode_16k, 0x47C000),
-        report_of(ostrel::build_fallback_erase_frame()),
+        ostrel::fallback_erase_report(),
         ostrel::make_request('B'),
     };
     for (const auto& r : boot_requests) {

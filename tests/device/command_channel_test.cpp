@@ -3,9 +3,10 @@
 
 #include <array>
 
-#include "device/bootloader_thread.h"
 #include "device/command_channel.h"
+#include "device/device_link.h"
 #include "sim/inprocess_device.h"
+#include "vxr/flash_requests.h"
 
 namespace {
 
@@ -89,10 +90,10 @@ TEST(SendAppCommand, WaitsUpToOneSecondEndedEarlyOnlyByAReplyOrARefusal) {
         for (const char* fault : r.faults) {
             dev.arm(fault);
         }
-        bootloader_thread device;
+        device_link device;
         ASSERT_TRUE(device.connect_app());
         const auto start = dev.now_ns();
-        const auto reply = send_app_command(device.app_handle, build_bank_status_request(), 'T');
+        const auto reply = device.app_command(build_bank_status_request(), 'T');
         const double waited = static_cast<double>(dev.now_ns() - start) / ms;
         EXPECT_EQ(reply.has_value(), r.replied) << r.faults.size();
         EXPECT_GE(waited, r.min_ms);

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 #include "sim/inprocess_device.h"
 
 namespace {
 
-using ostrel::bootloader_thread;
+using ostrel::device_link;
 using sim::inprocess_device;
 using sim::usb_mode;
 
@@ -19,18 +19,18 @@ sim::device_options in_mode(usb_mode mode) {
 
 TEST(ConnectApp, OpensApplicationOnceWithoutWaiting) {
     auto& dev = inprocess_device::reset();
-    bootloader_thread device;
+    device_link device;
     const auto start = dev.now_ns();
     ASSERT_TRUE(device.connect_app());
-    EXPECT_NE(device.app_handle, nullptr);
-    EXPECT_EQ(device.bootloader_handle, nullptr);
+    EXPECT_TRUE(device.app_open());
+    EXPECT_FALSE(device.bootloader_open());
     EXPECT_EQ(dev.opens.size(), 1u);
     EXPECT_LT(dev.now_ns() - start, ms);
 }
 
 TEST(ConnectApp, DeviceInBootloaderWithoutHandleIsNotFound) {
     auto& dev = inprocess_device::reset(in_mode(usb_mode::bootloader));
-    bootloader_thread device;
+    device_link device;
     EXPECT_FALSE(device.connect_app());
     EXPECT_EQ(dev.opens.size(), 1u);
     EXPECT_TRUE(dev.requests.empty());
@@ -38,10 +38,10 @@ TEST(ConnectApp, DeviceInBootloaderWithoutHandleIsNotFound) {
 
 TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
     auto& dev = inprocess_device::reset();
-    bootloader_thread device;
+    device_link device;
     ASSERT_TRUE(device.connect_bootloader());
-    EXPECT_NE(device.bootloader_handle, nullptr);
-    EXPECT_EQ(device.app_handle, nullptr);
+    EXPECT_TRUE(device.bootloader_open());
+    EXPECT_FALSE(device.app_open());
     ASSERT_EQ(dev.requests.size(), 1u);
     EXPECT_EQ(dev.requests[0].bytes[1], 'B');
     EXPECT_EQ(dev.requests[0].via, sim::channel::feature);
@@ -59,9 +59,9 @@ TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
 TEST(ConnectBootloader, GivesUpJustAfter15000msNotEarlier) {
     auto& dev = inprocess_device::reset();
     dev.arm("noreturn");
-    bootloader_thread device;
+    device_link device;
     EXPECT_FALSE(device.connect_bootloader());
-    EXPECT_EQ(device.bootloader_handle, nullptr);
+    EXPECT_FALSE(device.bootloader_open());
     const auto sent = dev.requests.at(0).time_ns;
     const double waited = static_cast<double>(dev.now_ns() - sent) / ms;
     EXPECT_GT(waited, 15000.0);
@@ -72,7 +72,7 @@ TEST(ConnectBootloader, GivesUpJustAfter15000msNotEarlier) {
 
 TEST(ConnectBootloader, NoDeviceFailsAtOnce) {
     auto& dev = inprocess_device::reset(in_mode(usb_mode::absent));
-    bootloader_thread device;
+    device_link device;
     EXPECT_FALSE(device.connect_bootloader());
     EXPECT_EQ(dev.opens.size(), 2u);
     EXPECT_LT(dev.now_ns() - 1'000'000'000, ms);

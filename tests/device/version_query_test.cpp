@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 #include "sim/inprocess_device.h"
 
 namespace {
 
-using ostrel::bootloader_thread;
+using ostrel::device_link;
 using ostrel::hid_report;
 using sim::inprocess_device;
 using sim::usb_mode;
@@ -31,7 +31,7 @@ struct connected {
     double waited_ms() const { return static_cast<double>(dev->now_ns() - start) / ms; }
 
     inprocess_device* dev;
-    bootloader_thread device;
+    device_link device;
     hid_report buffer{};
     std::int64_t start;
 };

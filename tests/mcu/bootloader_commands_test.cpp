@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "mcu/bootloader_commands.h"
 #include "mcu/bootloader_frames.h"
 #include "tests/mcu/bootloader_fixture.h"
 
@@ -9,42 +10,45 @@ using namespace ostrel;
 using namespace ostrel::testing;
 using BootloaderCommands = BootloaderTest;
 
-byte_vector frame(byte_vector head) {
-    head.resize(65, 0x00);
-    return head;
+hid_report frame(std::initializer_list<std::uint8_t> head) {
+    hid_report report{};
+    std::copy(head.begin(), head.end(), report.begin());
+    return report;
 }
 
 TEST(BootloaderFrames, CrcAndFramesAreExact) {
     const std::string check = "123456789";  // CRC-8/SMBUS check value
     EXPECT_EQ(crc8({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}), 0xF4);
-    EXPECT_EQ(build_program_frame(0x404000), frame({0, 0x50, 0, 0, 0x40, 0x40, 0, 0x35}));
-    EXPECT_EQ(build_erase_frame(erase_mode_16k, 0x404000),
+    EXPECT_EQ(program_report(0x404000), frame({0, 0x50, 0, 0, 0x40, 0x40, 0, 0x35}));
+    EXPECT_EQ(erase_report(erase_mode_16k, 0x404000),
               frame({0, 0x65, 0x01, 0, 0x40, 0x40, 0, 0x7F}));
-    EXPECT_EQ(build_erase_frame(erase_mode_sector, 0x420000),
+    EXPECT_EQ(erase_report(erase_mode_sector, 0x420000),
               frame({0, 0x65, 0x02, 0, 0, 0x42, 0, 0x75}));
-    EXPECT_EQ(build_data_frame(4, 0x404000, {1, 2, 3, 4}),
+    const byte_vector four{1, 2, 3, 4};
+    EXPECT_EQ(data_report(0x404000, four),
               frame({0, 0x44, 0x04, 0, 0x40, 0x40, 0, 1, 2, 3, 4, 0xD2}));
-    byte_vector fallback(65, 0x41);  // 'A' fill, report number 0x00
+    hid_report fallback{};
+    fallback.fill(0x41);  // 'A' fill, report number 0x00
     fallback[0] = 0x00;
     fallback[1] = 0x22;
-    EXPECT_EQ(build_fallback_erase_frame(), fallback);
+    EXPECT_EQ(fallback_erase_report(), fallback);
 }
 
 TEST_F(BootloaderCommands, MisalignedOrMisSizedRequestsAreRefusedWithoutSending) {
-    EXPECT_FALSE(device.mcu_write_chunk(0x404010, byte_vector(16, 1)));
-    EXPECT_FALSE(device.mcu_write_chunk(0x404000, {}));
-    EXPECT_FALSE(device.mcu_write_chunk(0x404000, byte_vector(33, 1)));
-    EXPECT_FALSE(device.mcu_write_page(0x404100, byte_vector(512, 1)));
-    EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(513, 1)));
-    EXPECT_FALSE(device.mcu_erase_16k(0x406000));
+    EXPECT_FALSE(mcu_write_chunk(device, 0x404010, byte_vector(16, 1)));
+    EXPECT_FALSE(mcu_write_chunk(device, 0x404000, {}));
+    EXPECT_FALSE(mcu_write_chunk(device, 0x404000, byte_vector(33, 1)));
+    EXPECT_FALSE(mcu_write_page(device, 0x404100, byte_vector(512, 1)));
+    EXPECT_FALSE(mcu_write_page(device, 0x404000, byte_vector(513, 1)));
+    EXPECT_FALSE(mcu_erase_16k(device, 0x406000));
     EXPECT_TRUE(dev->requests.empty());
-    EXPECT_TRUE(device.mcu_erase_tail(0x406000));  // 8 KiB alignment is enough for these two
-    EXPECT_TRUE(device.mcu_erase_sector(0x406000));
+    EXPECT_TRUE(mcu_erase_tail(device, 0x406000));  // 8 KiB alignment is enough for these two
+    EXPECT_TRUE(mcu_erase_sector(device, 0x406000));
     EXPECT_EQ(commands(), "ee");
 }
 
 TEST_F(BootloaderCommands, ShortPageEndsWithAShortChunk) {
-    ASSERT_TRUE(device.mcu_write_page(0x404000, byte_vector(40, 0x12)));
+    ASSERT_TRUE(mcu_write_page(device, 0x404000, byte_vector(40, 0x12)));
     ASSERT_EQ(commands(), "DDP");
     EXPECT_EQ(dev->requests[1].bytes[2], 8);
     EXPECT_EQ(flash()[39], 0x12);
@@ -56,7 +60,7 @@ TEST_F(BootloaderCommands, RefusedChunkFailsThePageBeforeItsProgramRequest) {
     for (const int nth : {3, 16}) {
         SetUp();
         dev->arm("badstatus:boot/D@" + std::to_string(nth));
-        EXPECT_FALSE(device.mcu_write_page(0x404000, byte_vector(512, 0x44)));
+        EXPECT_FALSE(mcu_write_page(device, 0x404000, byte_vector(512, 0x44)));
         EXPECT_EQ(commands(), std::string(std::min(nth + 1, 16), 'D'));
     }
 }
@@ -65,7 +69,7 @@ TEST_F(BootloaderCommands, LateChunkRepliesAreDrainedBeforeTheProgramRequest) {
     for (const char* fault : {"delay:boot/D@14=1", "delay:boot/D@15=1", "delay:boot/D@16=1"}) {
         dev->arm(fault);
     }
-    ASSERT_TRUE(device.mcu_write_page(0x404000, byte_vector(512, 0x55)));
+    ASSERT_TRUE(mcu_write_page(device, 0x404000, byte_vector(512, 0x55)));
     ASSERT_EQ(commands(), std::string(16, 'D') + "P");
     // The 'P' went out only once the last late reply had arrived, and took its own reply.
     EXPECT_GE(dev->requests.back().time_ns, dev->requests[15].time_ns + ms);
@@ -80,9 +84,9 @@ TEST_F(BootloaderCommands, DrainGivesUpOnAFloodOfReports) {
         }
     };
     queue_reports(63);
-    EXPECT_TRUE(device.mcu_write_page(0x404000, {}));  // 63 reports: drained, then 'P'
+    EXPECT_TRUE(mcu_write_page(device, 0x404000, {}));  // 63 reports: drained, then 'P'
     queue_reports(sim::input_queue_capacity);
-    EXPECT_FALSE(device.mcu_write_page(0x404200, {}));
+    EXPECT_FALSE(mcu_write_page(device, 0x404200, {}));
     EXPECT_EQ(commands(), "P");
 }
 
@@ -95,10 +99,10 @@ TEST_F(BootloaderCommands, ProgramEraseAndFallbackEraseWaitTheirTimeForAReply) {
         EXPECT_LT(dev->now_ns() - before, (timeout_ms + 2) * ms) << fault;
     };
     dev->arm("delay:boot/0x22@1=9990");  // a late reply within the ten seconds is taken
-    EXPECT_TRUE(device.mcu_fallback_erase());
-    waits("noreply:boot/P", 1000, [&] { return device.mcu_write_page(0x404000, {}); });
-    waits("noreply:boot/e", 1000, [&] { return device.mcu_erase_16k(0x404000); });
-    waits("noreply:boot/0x22", 10000, [&] { return device.mcu_fallback_erase(); });
+    EXPECT_TRUE(mcu_fallback_erase(device));
+    waits("noreply:boot/P", 1000, [&] { return mcu_write_page(device, 0x404000, {}); });
+    waits("noreply:boot/e", 1000, [&] { return mcu_erase_16k(device, 0x404000); });
+    waits("noreply:boot/0x22", 10000, [&] { return mcu_fallback_erase(device); });
 }
 
 }  // namespace

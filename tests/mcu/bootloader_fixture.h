@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 #include "sim/inprocess_device.h"
 
 // A virtual device running its bootloader with a connected device object.
@@ -38,7 +38,7 @@ class BootloaderTest : public ::testing::Test {
     }
 
     sim::inprocess_device* dev = nullptr;
-    bootloader_thread device;
+    device_link device;
 };
 
 }  // namespace ostrel::testing

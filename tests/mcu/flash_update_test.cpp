@@ -50,7 +50,7 @@ class FlashUpdate : public BootloaderTest {
     // Reads the HEX file at `path` and loads it, as the -f task does.
     bool load_file(const ostrel::progress_callback& sink) {
         const auto image = ostrel::read_mcu_image(path, report);
-        return image && device.mcu_flash_update(*image, sink, report);
+        return image && ostrel::mcu_flash_update(device, *image, sink, report);
     }
 
     temp_dir dir;

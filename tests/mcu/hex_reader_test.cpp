@@ -161,19 +161,4 @@ TEST_F(HexReader, RoundTripOfObjcopyOutput) {
     }
 }
 
-TEST(HexText, TrimChecksumAndVerify) {
-    std::string text = " \t\n\v\f\r:00 00\r\n";
-    trim_whitespace(text);
-    EXPECT_EQ(text, ":00 00");
-    std::string blank = " \r\n";
-    trim_whitespace(blank);
-    EXPECT_EQ(blank, "");
-    EXPECT_EQ(hex_checksum("0300300002337A"), 0x1E);
-    EXPECT_EQ(hex_checksum("012"), 0xFD);  // 0x01 + 0x2, the lone digit a pair of its own
-    EXPECT_TRUE(verify_hex_line(":0300300002337A1E"));
-    EXPECT_FALSE(verify_hex_line(":00000001FE"));
-    EXPECT_FALSE(verify_hex_line(":0"));
-    EXPECT_FALSE(verify_hex_line(":00000001G1"));
-}
-
 }  // namespace

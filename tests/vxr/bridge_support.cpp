@@ -30,8 +30,8 @@ sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid
     return dev;
 }
 
-ostrel::bootloader_thread connected() {
-    ostrel::bootloader_thread device;
+ostrel::device_link connected() {
+    ostrel::device_link device;
     EXPECT_TRUE(device.connect_app());
     return device;
 }

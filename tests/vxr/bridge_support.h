@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
 #include "sim/inprocess_device.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/temp_dir.h"
@@ -31,7 +31,7 @@ std::string write_image(const ostrel::testing::temp_dir& dir, const std::string&
 // low four bits of `valid_banks` have their trailers zeroed at both ends, as the program
 // invalidates a bank, so that an erase left out or not made shows.
 sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks);
-ostrel::bootloader_thread connected();
+ostrel::device_link connected();
 
 using ostrel::testing::cli_result;
 using ostrel::testing::run_cli;

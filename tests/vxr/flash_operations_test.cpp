@@ -9,8 +9,9 @@
 #include <numeric>
 #include <random>
 
-#include "device/command_channel.h"
 #include "tests/vxr/bridge_support.h"
+#include "vxr/flash_operations.h"
+#include "vxr/flash_requests.h"
 #include "vxr/fullrom.h"
 
 namespace {
@@ -18,6 +19,7 @@ namespace {
 using namespace bridge_test;
 using ostrel::byte_vector;
 using ostrel::sum_bytes;
+using namespace ostrel::vxr;
 using ::testing::Each;
 using ::testing::ElementsAre;
 
@@ -25,13 +27,14 @@ TEST(BridgeFlash, RefusedArgumentsSendNothing) {
     auto& dev = sim::inprocess_device::reset();
     auto device = connected();
     // Sector 0x100 and block 0x103, cut to a byte, would erase another unit.
-    EXPECT_THAT((std::vector<bool>{device.write_flash_chunk(0x1000, {}),
-                                   device.write_flash_chunk(0x1000, byte_vector(33, 0x11)),
-                                   device.erase_flash_sector(0x20800),
-                                   device.erase_flash_block(0x28000), device.invalidate_bank(3),
-                                   device.invalidate_bank(0), device.erase_flash_sector(0x100000),
-                                   device.erase_flash_block(0x1030000)}),
-                Each(false));
+    const byte_vector too_long(33, 0x11);
+    EXPECT_THAT(
+        (std::vector<bool>{
+            write_flash_chunk(device, 0x1000, {}), write_flash_chunk(device, 0x1000, too_long),
+            erase_flash_sector(device, 0x20800), erase_flash_block(device, 0x28000),
+            invalidate_bank(device, 3), invalidate_bank(device, 0),
+            erase_flash_sector(device, 0x100000), erase_flash_block(device, 0x1030000)}),
+        Each(false));
     EXPECT_TRUE(dev.requests.empty());
 }
 
@@ -40,13 +43,15 @@ TEST(BridgeFlash, RegionGoesIn32ByteChunksWithProgressAfterEachUntilARefusal) {
     const byte_vector data(33, 0x5A);  // the bytes written are pinned by the update tests
     std::vector<double> progress;
     const auto record = [&progress](double p) { progress.push_back(p); };
-    EXPECT_TRUE(connected().write_flash_region(0x4FFF0, data, record));
+    auto device = connected();
+    EXPECT_TRUE(write_flash_bytes(device, 0x4FFF0, data, record));
     EXPECT_THAT(requests(dev), ElementsAre("A 0x4FFF0+0x20", "A 0x50010+0x1"));
     EXPECT_THAT(progress, ElementsAre(32.0 / 33.0, 1.0));
 
     progress.clear();
     sim::inprocess_device::reset().arm("refuse:app/A@3");
-    EXPECT_FALSE(connected().write_flash_region(0x1000, byte_vector(200, 0x00), record));
+    auto again = connected();
+    EXPECT_FALSE(write_flash_bytes(again, 0x1000, byte_vector(200, 0x00), record));
     EXPECT_EQ(sim::inprocess_device::current().requests.size(), 3u);
     EXPECT_EQ(progress.size(), 2u);
 }
@@ -59,13 +64,13 @@ TEST(BridgeModel, EraseNeedsTheConfirmationWordAndNothingReachesPastTheFlash) {
     auto device = connected();
     auto no_word = ostrel::build_sector_erase_request(0x07000);
     no_word[12] = 'M';
-    EXPECT_FALSE(ostrel::send_app_command(device.app_handle, no_word, '$'));
-    EXPECT_EQ(device.read_bank_status(), 0x05);
-    EXPECT_FALSE(device.erase_flash_block(0x80000) ||
-                 device.write_flash_chunk(0x7FFE1, byte_vector(32, 0x00)));
-    EXPECT_EQ(device.read_flash_checksum(0x7FFFF, 1), 0xFFu);
-    EXPECT_EQ(device.read_flash_checksum(0xFFFFFFFF, 2), 0u);
-    ASSERT_TRUE(device.erase_flash_sector(0x07000));
+    EXPECT_FALSE(device.app_command(no_word, '$'));
+    EXPECT_EQ(query_bank_status(device), 0x05);
+    EXPECT_FALSE(erase_flash_block(device, 0x80000) ||
+                 write_flash_chunk(device, 0x7FFE1, byte_vector(32, 0x00)));
+    EXPECT_EQ(query_flash_checksum(device, 0x7FFFF, 1), 0xFFu);
+    EXPECT_EQ(query_flash_checksum(device, 0xFFFFFFFF, 2), std::nullopt);
+    ASSERT_TRUE(erase_flash_sector(device, 0x07000));
     EXPECT_EQ(dev.state().bank_status, 0x04);
 }
 

@@ -8,6 +8,7 @@
 #include "sim/bridge_flash.h"
 #include "tests/vxr/bridge_support.h"
 #include "vxr/update.h"
+#include "vxr/update_decision.h"
 
 namespace {
 
@@ -42,24 +43,22 @@ const steps recovered =
 
 class Update : public ::testing::Test {
   protected:
-    ostrel::testing::temp_dir dir;
     image fresh = sim::make_fullrom_image(21, "VXR NEW");
     const image stale = sim::make_fullrom_image(22, "VXR OLD");
-    const std::string path = write_image(dir, "new.fullrom", fresh);
     std::vector<double> progress;
 
-    bool update(sim::inprocess_device& dev, const std::string& file) {
+    bool update(sim::inprocess_device& dev, const image& bytes) {
         auto device = connected();
         dev.requests.clear();
         progress.clear();
         ostrel::vxr_update_report report;
-        return device.vxr_flash_update(
-            file, [this](double p) { progress.push_back(p); }, report);
+        return ostrel::vxr_flash_update(
+            device, bytes, [this](double p) { progress.push_back(p); }, report);
     }
     // The plan for `fresh` as "config fw esm" flags, e.g. "-- fw --".
     std::string decide() {
-        ostrel::testing::write_file(path, fresh);
-        const auto plan = connected().check_vxr_update(path);
+        auto device = connected();
+        const auto plan = ostrel::check_vxr_update(device, fresh);
         return std::string(plan.config ? "config" : "--") + (plan.fw ? " fw" : " --") +
                (plan.esm ? " esm" : " --");
     }
@@ -114,7 +113,7 @@ TEST_F(Update, AsksAndWritesTheRightBanksWithExactProgress) {
         if (!rule.empty()) {
             dev.arm(rule);
         }
-        ASSERT_TRUE(update(dev, path));
+        ASSERT_TRUE(update(dev, fresh));
         EXPECT_THAT(requests(dev), testing::ElementsAreArray(sent));
         EXPECT_EQ(dev.state().bank_status, status_after);
         EXPECT_TRUE(runs(dev, fresh));
@@ -151,7 +150,7 @@ TEST_F(Update, EachStageStopsAtItsFirstFailure) {
         SCOPED_TRACE(rule);
         auto& dev = device_holding(stale, 0x05);
         dev.arm(rule);
-        EXPECT_FALSE(update(dev, path));
+        EXPECT_FALSE(update(dev, fresh));
         EXPECT_EQ(dev.state().bank_status, status_after);
         EXPECT_EQ(progress.size(), progress_calls);
         for (const area* pair : {config_bank, fw_bank}) {  // the old bank 0 or the new bank 1
@@ -179,7 +178,7 @@ TEST_F(Update, RecoveryNeverLeavesAPartlyErasedBankValid) {
         for (const std::string& rule : rules) {
             dev.arm(rule);
         }
-        EXPECT_FALSE(update(dev, path));
+        EXPECT_FALSE(update(dev, fresh));
         for (const area* pair : {config_bank, fw_bank}) {
             for (const area& bank : {pair[0], pair[1]}) {
                 EXPECT_FALSE(valid(dev, bank) && !holds(dev, bank, stale, bank) &&
@@ -193,13 +192,12 @@ TEST_F(Update, RecoveryNeverLeavesAPartlyErasedBankValid) {
 TEST_F(Update, NoHandleOrAFileThatIsNoImageSendsNothing) {
     auto& dev = device_holding(stale, 0x05);
     ostrel::vxr_update_report report;
-    EXPECT_FALSE(ostrel::bootloader_thread().vxr_flash_update(path, nullptr, report));
-    for (const std::string& file :
-         {dir.file("missing"), dir.path(), write_image(dir, "empty", {}),
-          write_image(dir, "short", image(fresh.begin(), fresh.end() - 1)),
-          write_image(dir, "huge", image(16 * 1024 * 1024 + 1, 0x00))}) {
-        EXPECT_FALSE(update(dev, file)) << file;
-        EXPECT_TRUE(dev.requests.empty() && progress.empty()) << file;
+    ostrel::device_link unconnected;
+    EXPECT_FALSE(ostrel::vxr_flash_update(unconnected, fresh, nullptr, report));
+    for (const image& bytes :
+         {image{}, image(fresh.begin(), fresh.end() - 1), image(16 * 1024 * 1024 + 1, 0x00)}) {
+        EXPECT_FALSE(update(dev, bytes)) << bytes.size();
+        EXPECT_TRUE(dev.requests.empty() && progress.empty()) << bytes.size();
     }
 }
 

@@ -1,4 +1,6 @@
-#include "device/bootloader_thread.h"
+#include "device/device_link.h"
+
+#include <hidapi.h>
 
 #include <utility>
 
@@ -46,71 +48,71 @@ hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
 
 }  // namespace
 
-bootloader_thread::bootloader_thread(bootloader_thread&& other) noexcept
-    : bootloader_handle(std::exchange(other.bootloader_handle, nullptr)),
-      app_handle(std::exchange(other.app_handle, nullptr)) {}
+device_link::device_link(device_link&& other) noexcept
+    : bootloader_handle_(std::exchange(other.bootloader_handle_, nullptr)),
+      app_handle_(std::exchange(other.app_handle_, nullptr)) {}
 
-bootloader_thread& bootloader_thread::operator=(bootloader_thread&& other) noexcept {
+device_link& device_link::operator=(device_link&& other) noexcept {
     if (this != &other) {
-        replace_handle(bootloader_handle, std::exchange(other.bootloader_handle, nullptr));
-        replace_handle(app_handle, std::exchange(other.app_handle, nullptr));
+        replace_handle(bootloader_handle_, std::exchange(other.bootloader_handle_, nullptr));
+        replace_handle(app_handle_, std::exchange(other.app_handle_, nullptr));
     }
     return *this;
 }
 
-bootloader_thread::~bootloader_thread() {
-    replace_handle(bootloader_handle, nullptr);
-    replace_handle(app_handle, nullptr);
+device_link::~device_link() {
+    replace_handle(bootloader_handle_, nullptr);
+    replace_handle(app_handle_, nullptr);
 }
 
-bool bootloader_thread::connect_app() {
+bool device_link::connect_app() {
     return_timed_out = false;
-    if (bootloader_handle == nullptr) {
-        replace_handle(app_handle, open_device(app_product_id));
-        return app_handle != nullptr;
+    if (bootloader_handle_ == nullptr) {
+        replace_handle(app_handle_, open_device(app_product_id));
+        return app_handle_ != nullptr;
     }
     // The bootloader is running: ask it to start the application and wait for it.
-    replace_handle(app_handle, nullptr);
-    if (!send_output_report(bootloader_handle, make_request('B'))) {
+    replace_handle(app_handle_, nullptr);
+    if (!send_output_report(bootloader_handle_, make_request('B'))) {
         return false;
     }
     const std::int64_t start = monotonic_ns();
     announce_wait(app_product_id);
-    app_handle = wait_for_device(app_product_id, start);
-    return_timed_out = app_handle == nullptr;
-    return app_handle != nullptr;
+    app_handle_ = wait_for_device(app_product_id, start);
+    return_timed_out = app_handle_ == nullptr;
+    return app_handle_ != nullptr;
 }
 
-void bootloader_thread::start_application() {
-    if (bootloader_handle == nullptr) {
+void device_link::start_application() {
+    if (bootloader_handle_ == nullptr) {
         return;
     }
-    static_cast<void>(send_output_report(bootloader_handle, make_request('B')));
-    replace_handle(bootloader_handle, nullptr);
+    static_cast<void>(send_output_report(bootloader_handle_, make_request('B')));
+    replace_handle(bootloader_handle_, nullptr);
 }
 
-void bootloader_thread::announce_wait(unsigned short product_id) const {
+void device_link::announce_wait(unsigned short product_id) const {
     if (on_wait) {
         on_wait(product_id);
     }
 }
 
-bool bootloader_thread::wait_for_app() {
+bool device_link::wait_for_app() {
     return_timed_out = false;
     const std::int64_t start = monotonic_ns();
-    replace_handle(app_handle, open_device(app_product_id));
-    if (app_handle == nullptr) {
+    replace_handle(app_handle_, open_device(app_product_id));
+    if (app_handle_ == nullptr) {
         announce_wait(app_product_id);
-        app_handle = wait_for_device(app_product_id, start);
-        return_timed_out = app_handle == nullptr;
+        app_handle_ = wait_for_device(app_product_id, start);
+        return_timed_out = app_handle_ == nullptr;
     }
-    return app_handle != nullptr;
+    return app_handle_ != nullptr;
 }
 
-bool bootloader_thread::connect_bootloader() {
+bool device_link::connect_bootloader() {
     return_timed_out = false;
-    replace_handle(bootloader_handle, open_device(bootloader_product_id));
-    if (bootloader_handle != nullptr) {
+    replace_handle(bootloader_handle_, open_device(bootloader_product_id));
+    if (bootloader_handle_ != nullptr) {
         return true;
     }
     // The application is running: ask it, on a handle of its own, to start the bootloader.
@@ -125,9 +127,9 @@ bool bootloader_thread::connect_bootloader() {
     }
     const std::int64_t start = monotonic_ns();
     announce_wait(bootloader_product_id);
-    bootloader_handle = wait_for_device(bootloader_product_id, start);
-    return_timed_out = bootloader_handle == nullptr;
-    return bootloader_handle != nullptr;
+    bootloader_handle_ = wait_for_device(bootloader_product_id, start);
+    return_timed_out = bootloader_handle_ == nullptr;
+    return bootloader_handle_ != nullptr;
 }
 
 }  // namespace ostrel

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "device/device_link.h"
+#include "device/progress.h"
+
+// The bridge's flash operations, one application command each ('T', 'K', 'A', 'D') or a
+// series of 'A' for a run of bytes. Each sends nothing and fails when the application is
+// not open; the erases also when the address is not aligned or has no sector or block
+// number.
+namespace ostrel::vxr {
+
+// 'T': the bank status byte; nothing when the command is refused or no reply comes.
+std::optional<std::uint8_t> query_bank_status(device_link& link);
+
+// 'K': the 32-bit sum of the bytes of [address, address + length) of the bridge's flash;
+// nothing on a refusal, a missing reply, or a reply whose byte 1 is not 4.
+std::optional<std::uint32_t> query_flash_checksum(device_link& link, std::uint32_t address,
+                                                  std::uint32_t length);
+
+// One 'A' of 1 to 32 bytes.
+bool write_flash_chunk(device_link& link, std::uint32_t address,
+                       std::span<const std::uint8_t> data);
+
+// 'A' requests of up to 32 bytes from `start` on, `progress` after each with the fraction
+// written, false at the first one not acknowledged. Allocates nothing.
+bool write_flash_bytes(device_link& link, std::uint32_t start, std::span<const std::uint8_t> data,
+                       const progress_callback& progress);
+
+// Zeroes the first and last byte of the trailer of the bank named by its status bit
+// (0x01, 0x02, 0x04 or 0x08), which makes the bridge take it for invalid.
+bool invalidate_bank(device_link& link, std::uint32_t bank_flag);
+
+// 'D' for the 4 KiB sector or the 64 KiB block at `address`.
+bool erase_flash_sector(device_link& link, std::uint32_t address);
+bool erase_flash_block(device_link& link, std::uint32_t address);
+
+}  // namespace ostrel::vxr
