@@ -20,7 +20,7 @@ namespace {
 // Reads the Fullrom file, the one read of it, and refuses what cannot be an image, before
 // the device is touched. Nothing when the task is to end.
 std::optional<byte_vector> accept_file(run_context& run, const std::string& path) {
-    const auto contents = read_file(path);
+    auto contents = read_file(path);
     if (!contents) {
         run.say("Could not open file");
         run.fail("VXR firmware update failed.");
