@@ -1,5 +1,5 @@
 // ostrel_sim: makes, runs, inspects and breaks a virtual Ostrel whose whole state lives in
-// a directory. See the README for the command line; test stations drive it, so what is
+// a directory. See doc/virtual-device.md for the command line; test stations drive it, so what is
 // documented there stays.
 #include <fcntl.h>
 #include <sys/stat.h>
