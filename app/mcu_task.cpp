@@ -75,32 +75,17 @@ task_result refuse_file(run_context& run, const std::string& path, const mcu_loa
 void load(run_context& run, const std::string& path, const hex_image& image) {
     run.say("Loading firmware file: " + path);
     std::ostream& out = run.out();
-    std::optional<progress_line> bar;
-    if (run.terminal) {
-        bar.emplace(out, "Firmware progress: ", image.data.size());
-    }
+    job_progress progress(out, run.terminal, "Firmware progress: ", image.data.size(),
+                          [&out](double fraction) { firmware_progress_printer(out, fraction); });
     mcu_load_report report;
     const bool loaded = mcu_flash_update(
-        run.device, image,
-        [&out, &bar](double fraction) {
-            if (bar) {
-                bar->show(fraction);
-            } else {
-                firmware_progress_printer(out, fraction);
-            }
-        },
-        report);
+        run.device, image, [&progress](double fraction) { progress(fraction); }, report);
+    progress.end(loaded);
     if (!loaded) {
-        if (bar) {
-            bar->stop();
-        }
         report_failure(run, path, report);
         run.fail("Firmware load failed.");
         run.advise(load_advice(report));
         return;  // the device stays in its bootloader
-    }
-    if (bar) {
-        bar->complete();
     }
     run.say("Firmware load complete!");
     if (run.device.bootloader_open()) {

@@ -66,4 +66,31 @@ void progress_line::draw(double fraction) {
     open_ = true;
 }
 
+job_progress::job_progress(std::ostream& out, bool terminal, const std::string& label,
+                           std::uint64_t total_bytes, progress_callback plain)
+    : plain_(std::move(plain)) {
+    if (terminal) {
+        bar_.emplace(out, label, total_bytes);
+    }
+}
+
+void job_progress::operator()(double fraction) {
+    if (bar_) {
+        bar_->show(fraction);
+    } else if (plain_) {
+        plain_(fraction);
+    }
+}
+
+void job_progress::end(bool done) {
+    if (!bar_) {
+        return;
+    }
+    if (done) {
+        bar_->complete();
+    } else {
+        bar_->stop();
+    }
+}
+
 }  // namespace ostrel

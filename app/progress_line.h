@@ -1,8 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+
+#include "device/progress.h"
 
 // Progress on a terminal: one line redrawn in place with the percentage, the bytes done of
 // the total, the time elapsed and the time left, e.g.
@@ -31,6 +34,23 @@ class progress_line {
     std::size_t shown_length_ = 0;
     std::int64_t shown_moment_ = -1;
     bool open_ = false;
+};
+
+// The progress of a load or an update as the user sees it: a progress_line on a terminal,
+// else the plain lines that `plain` prints.
+class job_progress {
+  public:
+    job_progress(std::ostream& out, bool terminal, const std::string& label,
+                 std::uint64_t total_bytes, progress_callback plain);
+
+    void operator()(double fraction);
+    // On a terminal: 100 % and the line's end when the job was `done`, else the line's end
+    // where it stands. Nothing otherwise.
+    void end(bool done);
+
+  private:
+    std::optional<progress_line> bar_;
+    progress_callback plain_;
 };
 
 }  // namespace ostrel

@@ -57,30 +57,15 @@ std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
 // Writes what the plan names, showing progress, and says how it ended.
 void write_update(run_context& run, const byte_vector& image, const vxr_update_plan& plan) {
     vxr_progress_printer printer(run);
-    std::optional<progress_line> bar;
-    if (run.terminal) {
-        bar.emplace(run.out(), "VXR firmware progress: ", bytes_to_write(plan));
-    }
+    job_progress progress(run.out(), run.terminal, "VXR firmware progress: ", bytes_to_write(plan),
+                          [&printer](double fraction) { printer(fraction); });
     vxr_update_report report;
     const bool written = vxr_flash_update(
-        run.device, image,
-        [&printer, &bar](double fraction) {
-            if (bar) {
-                bar->show(fraction);
-            } else {
-                printer(fraction);
-            }
-        },
-        report);
+        run.device, image, [&progress](double fraction) { progress(fraction); }, report);
+    progress.end(written);
     if (written) {
-        if (bar) {
-            bar->complete();
-        }
         run.say("VXR firmware update complete!");
         return;
-    }
-    if (bar) {
-        bar->stop();
     }
     run.fail("VXR firmware update failed.");
     run.advise(update_advice(report));

@@ -76,11 +76,7 @@ bool device_link::connect_app() {
     if (!send_output_report(bootloader_handle_, make_request('B'))) {
         return false;
     }
-    const std::int64_t start = monotonic_ns();
-    announce_wait(app_product_id);
-    app_handle_ = wait_for_device(app_product_id, start);
-    return_timed_out = app_handle_ == nullptr;
-    return app_handle_ != nullptr;
+    return await_return(app_handle_, app_product_id, monotonic_ns());
 }
 
 void device_link::start_application() {
@@ -91,22 +87,21 @@ void device_link::start_application() {
     replace_handle(bootloader_handle_, nullptr);
 }
 
-void device_link::announce_wait(unsigned short product_id) const {
+bool device_link::await_return(hid_device_*& slot, unsigned short product_id,
+                               std::int64_t start_ns) {
     if (on_wait) {
         on_wait(product_id);
     }
+    slot = wait_for_device(product_id, start_ns);
+    return_timed_out = slot == nullptr;
+    return slot != nullptr;
 }
 
 bool device_link::wait_for_app() {
     return_timed_out = false;
     const std::int64_t start = monotonic_ns();
     replace_handle(app_handle_, open_device(app_product_id));
-    if (app_handle_ == nullptr) {
-        announce_wait(app_product_id);
-        app_handle_ = wait_for_device(app_product_id, start);
-        return_timed_out = app_handle_ == nullptr;
-    }
-    return app_handle_ != nullptr;
+    return app_handle_ != nullptr || await_return(app_handle_, app_product_id, start);
 }
 
 bool device_link::connect_bootloader() {
@@ -125,11 +120,7 @@ bool device_link::connect_bootloader() {
     if (!sent) {
         return false;
     }
-    const std::int64_t start = monotonic_ns();
-    announce_wait(bootloader_product_id);
-    bootloader_handle_ = wait_for_device(bootloader_product_id, start);
-    return_timed_out = bootloader_handle_ == nullptr;
-    return bootloader_handle_ != nullptr;
+    return await_return(bootloader_handle_, bootloader_product_id, monotonic_ns());
 }
 
 }  // namespace ostrel

@@ -80,7 +80,9 @@ class device_link {
     bool boot_drain(std::size_t limit);
 
   private:
-    void announce_wait(unsigned short product_id) const;
+    // Waits for the device to come back under `product_id` into `slot` after a mode switch
+    // or a restart at `start_ns`, announcing the wait once; records whether it timed out.
+    bool await_return(hid_device_*& slot, unsigned short product_id, std::int64_t start_ns);
 
     hid_device_* bootloader_handle_ = nullptr;  // product id 0x4004, bootloader running
     hid_device_* app_handle_ = nullptr;         // product id 0x0101, application running
