@@ -49,11 +49,15 @@ hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
 }  // namespace
 
 device_link::device_link(device_link&& other) noexcept
-    : bootloader_handle_(std::exchange(other.bootloader_handle_, nullptr)),
+    : on_wait(std::move(other.on_wait)),
+      return_timed_out(other.return_timed_out),
+      bootloader_handle_(std::exchange(other.bootloader_handle_, nullptr)),
       app_handle_(std::exchange(other.app_handle_, nullptr)) {}
 
 device_link& device_link::operator=(device_link&& other) noexcept {
     if (this != &other) {
+        on_wait = std::move(other.on_wait);
+        return_timed_out = other.return_timed_out;
         replace_handle(bootloader_handle_, std::exchange(other.bootloader_handle_, nullptr));
         replace_handle(app_handle_, std::exchange(other.app_handle_, nullptr));
     }

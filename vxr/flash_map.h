@@ -43,11 +43,9 @@ inline constexpr std::uint8_t fw_flags = fw_bank0_flag | fw_bank1_flag;
 // bank without erasing it.
 inline constexpr std::uint32_t trailer_size = 16;
 
-// The two firmware banks share a 64 KiB block beyond their first 8 sectors; a config bank
-// is 8 sectors; the esm region is 4 blocks.
+// A bank is erased sector by sector for its first 8 sectors (a whole config bank), the rest
+// of a firmware bank as one 64 KiB block; the esm region is erased as 4 blocks.
 inline constexpr std::uint32_t bank_sectors = 8;
-inline constexpr std::uint32_t fw_block_offset = bank_sectors * sector_size;  // 0x8000
-inline constexpr std::uint32_t esm_blocks = esm_size / block_size;
 
 // A region the update writes: a pair of banks, or the esm region, whose one copy is both
 // "banks". The image's copy of a region is at `start[0]`.
