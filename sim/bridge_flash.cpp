@@ -12,18 +12,13 @@ namespace {
 
 constexpr std::uint32_t sector_size = 0x1000;
 constexpr std::uint32_t block_size = 0x10000;
-constexpr std::uint32_t trailer_size = 16;
+constexpr std::uint32_t trailer_size = bridge_trailer_size;
 constexpr std::size_t max_chunk = 32;
 constexpr char erase_word[] = "KQWIPEZON";
 constexpr std::size_t erase_word_size = sizeof erase_word - 1;
 
-// The four banks in the order of their bits in the bank status.
-struct bank {
-    std::uint32_t start;
-    std::uint32_t size;
-};
-constexpr bank banks[4] = {
-    {0x00000, 0x8000}, {0x20000, 0x8000}, {0x08000, 0x18000}, {0x28000, 0x18000}};
+using bank = bridge_area;
+constexpr const bridge_area (&banks)[4] = bridge_banks;
 constexpr std::size_t fw_bank0 = 2;
 constexpr std::size_t fw_bank1 = 3;
 
@@ -31,7 +26,7 @@ std::uint32_t trailer_of(const bank& b) {
     return b.start + b.size - trailer_size;
 }
 
-bool bank_valid(const device_state& state, const bank& b) {
+bool trailer_valid(const device_state& state, const bank& b) {
     const auto usable = [](std::uint8_t byte) { return byte != 0x00 && byte != 0xFF; };
     const std::uint32_t trailer = trailer_of(b);
     return usable(state.bridge_flash[trailer]) &&
@@ -41,7 +36,7 @@ bool bank_valid(const device_state& state, const bank& b) {
 std::uint8_t trailer_bits(const device_state& state) {
     std::uint8_t bits = 0;
     for (std::size_t i = 0; i < 4; ++i) {
-        if (bank_valid(state, banks[i])) {
+        if (trailer_valid(state, banks[i])) {
             bits |= static_cast<std::uint8_t>(1u << i);
         }
     }
@@ -50,8 +45,8 @@ std::uint8_t trailer_bits(const device_state& state) {
 
 // The version text of the firmware bank in use, if its version field holds text.
 const char* version_field_text(const device_state& state) {
-    const bank* in_use = bank_valid(state, banks[fw_bank1])   ? &banks[fw_bank1]
-                         : bank_valid(state, banks[fw_bank0]) ? &banks[fw_bank0]
+    const bank* in_use = trailer_valid(state, banks[fw_bank1])   ? &banks[fw_bank1]
+                         : trailer_valid(state, banks[fw_bank0]) ? &banks[fw_bank0]
                                                               : nullptr;
     if (in_use == nullptr) {
         return nullptr;
@@ -151,6 +146,10 @@ std::uint32_t next_random(std::uint32_t& x) {
 }
 
 }  // namespace
+
+bool bank_valid(const device_state& state, std::size_t index) {
+    return trailer_valid(state, banks[index]);
+}
 
 void refresh_bridge(device_state& state) {
     state.bank_status = static_cast<std::uint8_t>((state.bank_status & 0xF0) | trailer_bits(state));

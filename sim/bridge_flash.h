@@ -32,6 +32,19 @@ namespace sim {
 inline constexpr std::uint8_t trailer_stamp_first = 0xA5;
 inline constexpr std::uint8_t trailer_stamp_last = 0x5A;
 inline constexpr std::uint32_t bridge_version_field_size = version_size;
+inline constexpr std::uint32_t bridge_trailer_size = 16;
+
+// The four banks in the order of their bits in the bank status, and the esm region.
+struct bridge_area {
+    std::uint32_t start;
+    std::uint32_t size;
+};
+inline constexpr bridge_area bridge_banks[4] = {
+    {0x00000, 0x8000}, {0x20000, 0x8000}, {0x08000, 0x18000}, {0x28000, 0x18000}};
+inline constexpr bridge_area bridge_esm = {0x40000, 0x40000};
+
+// Whether bank `index` (0 to 3, as its bit in the bank status) is valid.
+bool bank_valid(const device_state& state, std::size_t index);
 
 // The bridge of a device that init_state has just filled in: erases the flash and stamps
 // the trailers of the banks that state.bank_status names valid; takes state.bridge_version

@@ -1,0 +1,53 @@
+#pragma once
+
+// What the bridge's flash tells about an update, judged on the virtual device's own bank
+// table (sim/bridge_flash.h). Every test of the bridge update asks these questions, and
+// only these: the unit tests, the sweeps and the fuzz targets.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "sim/bridge_flash.h"
+#include "sim/device_state.h"
+
+namespace ostrel::testing {
+
+using image_bytes = std::span<const std::uint8_t>;
+
+// Which of an image's copies counts as a bank "holding" the image.
+enum class copy_match {
+    // The copy the update writes: the image's bank-0 copy of the pair, whichever bank.
+    written,
+    // That, or the image's own copy at that bank's place, which the update's decision takes
+    // for up to date and leaves as it is.
+    written_or_own,
+};
+
+inline constexpr std::size_t config_pair = 0;  // banks 0 and 1
+inline constexpr std::size_t fw_pair = 2;      // banks 2 and 3
+
+// Whether bank `index` (0 to 3, as its bit in the bank status) holds the image's copy.
+bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes image,
+                copy_match match);
+
+// Whether the bridge starts from the image: in each pair the bank it starts from (bank 1
+// when valid, else bank 0) is valid and holds the image; the esm region holds the image's.
+bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match match);
+
+// Whether each pair has exactly one valid bank, as an update leaves it.
+bool one_valid_bank_per_pair(const sim::device_state& state);
+
+// Whether each pair has a valid bank to start from.
+bool bridge_bootable(const sim::device_state& state);
+
+// Whether every valid bank holds a whole copy: the one it held in `before` (the flash
+// before the run) or the new image's. No bank erased or written only in part claims to be
+// valid.
+bool no_partial_copy_valid(const sim::device_state& state, image_bytes before,
+                           image_bytes image, copy_match match);
+
+// Zeroes both ends of the trailer of each bank that bits 0 to 3 of `valid_banks` do not
+// name, as the program invalidates a bank. `flash` is a whole bridge flash or image.
+void invalidate_banks(std::span<std::uint8_t> flash, std::uint8_t valid_banks);
+
+}  // namespace ostrel::testing
