@@ -1,4 +1,6 @@
-// The shipped program, unmodified, against the virtual device through `ostrel_sim run`.
+// The shipped program, unmodified, against the virtual device through `ostrel_sim run`: what
+// only a real process shows (its streams byte for byte, its status, a second process, a
+// kill, a terminal) and one whole job of each kind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,14 +10,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
+#include "tests/mcu/hex_writer.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using namespace ostrel::testing;
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+using ::testing::StartsWith;
 
 const std::string usage =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
@@ -42,8 +49,14 @@ class Blackbox : public ::testing::Test {
         ASSERT_EQ(sim(options).status, 0);
     }
     std::string show() { return sim({"show", dir.path()}).out; }
+    std::vector<std::uint8_t> dump(const char* which) {
+        EXPECT_EQ(sim({"dump", dir.path(), which, dir.file("dump")}).status, 0);
+        return read_bytes(dir.file("dump"));
+    }
 
     temp_dir dir;
+    const std::string hex = dir.file("firmware.hex");
+    const std::string rom = dir.file("new.fullrom");
 };
 
 std::string padded(const std::string& text, std::size_t size) {
@@ -121,21 +134,6 @@ TEST_F(Blackbox, SimulatorRejectsBadCommandLinesWithUsage) {
     EXPECT_THAT(missing.err, HasSubstr("no virtual device"));
 }
 
-TEST_F(Blackbox, SimulatorGeneratesImagesOtherToolsRead) {
-    ASSERT_EQ(sim({"hex", dir.file("fw.hex"), "--size", "1000", "--seed", "3"}).status, 0);
-    const auto objcopy = run_process(
-        {"objcopy", "-I", "ihex", "-O", "binary", dir.file("fw.hex"), dir.file("fw.bin")});
-    if (objcopy.status == 127) {
-        GTEST_SKIP() << "objcopy is not installed";
-    }
-    ASSERT_EQ(objcopy.status, 0) << objcopy.err;
-    EXPECT_EQ(read_bytes(dir.file("fw.bin")).size(), 1000u);
-
-    ASSERT_EQ(sim({"fullrom", dir.file("a.fullrom"), "--bridge-version", "X 1"}).status, 0);
-    EXPECT_EQ(read_bytes(dir.file("a.fullrom")).size(), 0x80000u);
-    EXPECT_EQ(sim({"hex", dir.file("x.hex"), "--size", "lots"}).status, 2);
-}
-
 // The shipped program with `args` on a pseudo-terminal: all it wrote there, and its status.
 process_result run_on_terminal(const std::string& dir, const std::vector<std::string>& args) {
     std::vector<std::string> argv{sim_path, "run", dir, "--", program_path};
@@ -187,6 +185,90 @@ TEST_F(Blackbox, OnATerminalProgressIsOneLineRedrawnInPlace) {
     EXPECT_NE(screen.find(waiting), std::string::npos);
     // The file names, the plan, the outcomes and the wait: no line per page or chunk.
     EXPECT_LT(std::count(screen.begin(), screen.end(), '\n'), 15) << screen;
+}
+
+TEST_F(Blackbox, LargestImageLoadsFromApplicationModeAndTheApplicationComesBack) {
+    init();
+    const auto data = random_bytes(0x7C000, 42);
+    write_file(hex, hex_file(0x404000, data, 32));
+    const auto result = run_program(dir.path(), {"-f", hex}, 120);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(std::ranges::count(result.out, '\n'), 1 + 992 + 1);  // a line per page
+    EXPECT_THAT(result.out, StartsWith("Loading firmware file: " + hex +
+                                       "\nFirmware progress: 0%\nFirmware progress: 0.100806%\n"));
+    EXPECT_THAT(result.out, EndsWith("\nFirmware progress: 99.8992%\nFirmware load complete!\n"));
+    EXPECT_EQ(dump("--mcu"), data);
+    usleep(100'000);  // the re-enumeration takes 20 ms
+    EXPECT_THAT(show(), HasSubstr("\"mode\": \"application\""));
+}
+
+// One run per device: a second -f started while the first loads is refused before it sends
+// anything, and the first completes with the flash holding its image.
+TEST_F(Blackbox, SecondRunWhileALoadIsUnderWayIsRefusedAndTheFirstCompletes) {
+    init();
+    // 32 pages, each acknowledged 150 ms late: the load lasts about 5 s, so that the second
+    // run starts while the first is writing even on a busy machine.
+    ASSERT_EQ(sim({"fault", dir.path(), "delay:boot/P=150"}).status, 0);
+    const auto data = random_bytes(0x4000, 7);
+    write_file(hex, hex_file(0x404000, data));
+    process_result first;
+    std::atomic<bool> first_ended = false;
+    std::thread load([&] {
+        first = run_program(dir.path(), {"-f", hex});
+        first_ended = true;
+    });
+    while (!first_ended && show().find("\"P\": ") == std::string::npos) {
+        usleep(10'000);
+    }
+    const auto second = run_program(dir.path(), {"-f", hex});
+    load.join();
+    EXPECT_EQ(second.status, 1);
+    EXPECT_EQ(second.out, "");
+    EXPECT_THAT(second.err, StartsWith("Another ostrel_firmware_update is working on this Ostrel"));
+    EXPECT_EQ(first.status, 0) << first.err;
+    EXPECT_THAT(show(), HasSubstr("\"P\": 32"));  // no page twice, none from the second run
+    const auto flash = dump("--mcu");
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
+}
+
+TEST_F(Blackbox, BlankBridgeGetsEveryRegionThenNeedsNothingAndConfirmedEraseErasesAll) {
+    init({"--bank-status", "0"});
+    ASSERT_EQ(sim({"fullrom", rom, "--bridge-version", "VXR 2.0"}).status, 0);
+    const auto fresh = read_bytes(rom);
+    const auto first = run_program(dir.path(), {"-u", rom});
+    EXPECT_EQ(first.status, 0);
+    EXPECT_THAT(first.out + first.err, EndsWith("%\nVXR firmware update complete!\n"));
+    // Bank 0 of each pair and the esm region hold the image's bytes; bank 1 is not valid.
+    auto flash = dump("--bridge");
+    ASSERT_EQ(flash.size(), 0x80000u);
+    std::copy(fresh.begin() + 0x20000, fresh.begin() + 0x40000, flash.begin() + 0x20000);
+    EXPECT_EQ(flash, fresh);
+    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 5"));
+    EXPECT_EQ(run_program(dir.path(), {"-r"}).out,
+              "VXR7200 firmware version: VXR 2.0" + std::string(57, '\0') + "\n");
+    const auto second = run_program(dir.path(), {"-u", rom});
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(second.out, "Loading VXR firmware file: " + rom +
+                              "\nlength of file: 524288 bytes\nNo update to VXR firmware needed\n");
+    const auto erased = run_program(dir.path(), {"-x", "KQWIPEZON"});
+    EXPECT_EQ(erased.status, 0);
+    EXPECT_EQ(erased.out, "Deleting VXR7200 firmware\nComplete\n");
+    EXPECT_EQ(dump("--bridge"), std::vector<std::uint8_t>(0x80000, 0xFF));
+    EXPECT_THAT(show(), HasSubstr("\"bank_status\": 0"));
+}
+
+// -f restarts the application, which takes the re-enumeration time to come back; -u in the
+// same run waits for it instead of failing.
+TEST_F(Blackbox, UpdateRightAfterAFirmwareLoadWaitsForTheApplication) {
+    init({"--reenumeration-ms", "500"});
+    ASSERT_EQ(sim({"fullrom", rom}).status, 0);
+    write_file(hex, hex_file(0x404000, random_bytes(1024, 5), 32));
+    const auto result = run_program(dir.path(), {"-f", hex, "-u", rom});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out + result.err,
+                HasSubstr("Firmware load complete!\nLoading VXR firmware file: "));
+    EXPECT_THAT(result.out + result.err, EndsWith("VXR firmware update complete!\n"));
 }
 
 }  // namespace

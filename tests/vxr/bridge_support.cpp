@@ -10,22 +10,15 @@
 
 namespace bridge_test {
 
-std::string write_image(const ostrel::testing::temp_dir& dir, const std::string& name,
-                        const image& bytes) {
-    ostrel::testing::write_file(dir.file(name), bytes);
+std::string write_image(const temp_dir& dir, const std::string& name, const image& bytes) {
+    write_file(dir.file(name), bytes);
     return dir.file(name);
 }
 
 sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks) {
     auto& dev = sim::inprocess_device::reset();
     sim::load_bridge_flash(dev.state(), old_image);
-    const area banks[4] = {config_bank[0], config_bank[1], fw_bank[0], fw_bank[1]};
-    for (std::size_t i = 0; i < 4; ++i) {
-        if ((valid_banks & (1u << i)) == 0) {
-            dev.state().bridge_flash[banks[i].start + banks[i].size - 16] = 0x00;
-            dev.state().bridge_flash[banks[i].start + banks[i].size - 1] = 0x00;
-        }
-    }
+    invalidate_banks(dev.state().bridge_flash, valid_banks);
     sim::refresh_bridge(dev.state());
     return dev;
 }
@@ -34,25 +27,6 @@ ostrel::device_link connected() {
     ostrel::device_link device;
     EXPECT_TRUE(device.connect_app());
     return device;
-}
-
-bool holds(sim::inprocess_device& dev, area where, const image& bytes, area source) {
-    const std::uint8_t* there = dev.state().bridge_flash + where.start;
-    return std::equal(there, there + where.size, bytes.begin() + source.start);
-}
-
-bool valid(sim::inprocess_device& dev, area bank) {
-    const std::uint8_t* trailer = dev.state().bridge_flash + bank.start + bank.size - 16;
-    const auto usable = [](std::uint8_t b) { return b != 0x00 && b != 0xFF; };
-    return usable(trailer[0]) && usable(trailer[15]);
-}
-
-bool runs(sim::inprocess_device& dev, const image& bytes) {
-    const auto good = [&](const area(&pair)[2]) {
-        const area& bank = pair[valid(dev, pair[1])];
-        return valid(dev, bank) && holds(dev, bank, bytes, pair[0]);
-    };
-    return good(config_bank) && good(fw_bank) && holds(dev, esm, bytes, esm);
 }
 
 std::vector<std::string> requests(const sim::inprocess_device& dev) {
