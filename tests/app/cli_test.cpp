@@ -45,8 +45,7 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
         const auto result = run(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
-        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'),
-                  head == usage ? 1 : 12);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 12);
         EXPECT_EQ(result.err, "");
         EXPECT_TRUE(dev.opens.empty());
     }
@@ -70,75 +69,6 @@ TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
     EXPECT_EQ(dev.requests[3].bytes[1], '*');
     EXPECT_EQ(dev.requests[3].mode, usb_mode::bootloader);
     EXPECT_EQ(dev.state().mode, usb_mode::bootloader);  // -b leaves it there
-}
-
-TEST(Cli, FailedQueriesLetLaterTasksRunButTheRunFails) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
-    dev.arm("noreply:app/*");
-    dev.arm("noreply:boot/*");
-    const auto result = run({"-v", "-r", "-b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err,
-              "could not read application version\ncould not read bootloader version\n");
-    EXPECT_EQ(result.out, "VXR7200 firmware version: " + padded("R1", 64) + "\n");
-}
-
-const std::string& no_device = ostrel::testing::no_device_advice;
-const std::string in_bootloader =
-    "The Ostrel waits in its bootloader (USB id 1209:4004): load its firmware with -f FILE, or "
-    "unplug it and plug it back in.\n";
-const std::string access_hint =
-    "The Ostrel is connected but cannot be opened: check the access rights to its hidraw "
-    "device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))\n";
-const std::string never_back =
-    "The Ostrel left USB to restart as its bootloader (USB id 1209:4004) and did not come back "
-    "within 15 s: unplug it, plug it back in and try again.\n";
-
-// Every failed connection is followed by the line that says what was looked for and what
-// to do; none sends a request, and -v never switches the device.
-TEST(Cli, EveryFailedConnectionSaysWhatWasFoundAndWhatToDo) {
-    struct situation {
-        usb_mode mode;
-        const char* fault;
-        std::vector<std::string> args;
-        std::string err;
-        std::int64_t min_wait_ms;
-    };
-    const situation situations[] = {
-        {usb_mode::absent,
-         nullptr,
-         {"-v", "-r", "-b"},
-         "could not connect to ostrel\n" + no_device + "could not connect to ostrel\n" + no_device +
-             "could not connect to bootloader\n" + no_device,
-         0},
-        {usb_mode::bootloader, nullptr, {"-v"}, "could not connect to ostrel\n" + in_bootloader, 0},
-        {usb_mode::application,
-         "denied",
-         {"-v", "-b"},
-         "could not connect to ostrel\n" + access_hint + "could not connect to bootloader\n" +
-             access_hint,
-         0},
-        {usb_mode::application,
-         "noreturn",
-         {"-b"},
-         "could not connect to bootloader\n" + never_back,
-         15'000},
-    };
-    for (const situation& s : situations) {
-        auto& dev = inprocess_device::reset(in_mode(s.mode));
-        if (s.fault != nullptr) {
-            dev.arm(s.fault);
-        }
-        const auto start = dev.now_ns();
-        const auto result = run(s.args);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_EQ(result.out, "");
-        EXPECT_EQ(result.err, s.err);
-        EXPECT_GE(dev.now_ns() - start, s.min_wait_ms * 1'000'000);
-        for (const auto& request : dev.requests) {
-            EXPECT_EQ(request.bytes[1], 'B') << "only the mode switch goes out";
-        }
-    }
 }
 
 }  // namespace

@@ -1,0 +1,253 @@
+// How each task ends when something is wrong: the file, the command line, the device's
+// absence, mode or rights, or a request it refuses. One table, one driver: the output on
+// each stream byte for byte, the status, the requests the device received and the mode it
+// is left in.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/bridge_flash.h"
+#include "sim/model.h"
+#include "tests/mcu/hex_writer.h"
+#include "tests/vxr/bridge_support.h"
+
+namespace {
+
+using namespace ostrel::testing;
+using bridge_test::requests;
+using sim::usb_mode;
+using words = std::vector<std::string>;
+
+struct outcome {
+    words args;
+    usb_mode mode;
+    words faults;
+    std::string out;
+    std::string err;
+    std::optional<words> sent = std::nullopt;      // the requests; unset: not pinned
+    std::optional<usb_mode> after = std::nullopt;  // unset: as it was
+    std::int64_t min_wait_ms = 0;
+};
+
+std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
+}
+
+const std::string no_device = no_device_advice;
+const std::string in_bootloader =
+    "The Ostrel waits in its bootloader (USB id 1209:4004): load its firmware with -f FILE, or "
+    "unplug it and plug it back in.\n";
+const std::string access_hint =
+    "The Ostrel is connected but cannot be opened: check the access rights to its hidraw "
+    "device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))\n";
+const std::string never_back =
+    "The Ostrel left USB to restart as its bootloader (USB id 1209:4004) and did not come back "
+    "within 15 s: unplug it, plug it back in and try again.\n";
+
+class Outcome : public ::testing::Test {
+  protected:
+    // The device in `row.mode`, its bridge holding `bridge` (banks 0 valid), the faults armed;
+    // then the run, checked against the row.
+    static sim::inprocess_device& prepare(usb_mode mode, const std::vector<std::uint8_t>& bridge,
+                                          const words& faults) {
+        auto& dev = sim::inprocess_device::reset(
+            {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
+        sim::load_bridge_flash(dev.state(), bridge);
+        invalidate_banks(dev.state().bridge_flash, 0x05);
+        sim::refresh_bridge(dev.state());
+        for (const std::string& fault : faults) {
+            dev.arm(fault);
+        }
+        return dev;
+    }
+
+    void check(const outcome& row, const std::vector<std::uint8_t>& bridge) {
+        SCOPED_TRACE(row.args.back() + " " + (row.faults.empty() ? "" : row.faults[0]));
+        auto& dev = prepare(row.mode, bridge, row.faults);
+        const auto start = dev.now_ns();
+        const auto result = run_cli(row.args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, row.out);
+        EXPECT_EQ(result.err, row.err);
+        if (row.sent) {
+            EXPECT_EQ(requests(dev), *row.sent);
+        }
+        EXPECT_EQ(dev.state().mode, row.after.value_or(row.mode));
+        EXPECT_GE(dev.now_ns() - start, row.min_wait_ms * 1'000'000);
+    }
+
+    temp_dir dir;
+    const std::vector<std::uint8_t> old_rom = sim::make_fullrom_image(32, "R1");
+    const std::vector<std::uint8_t> new_rom = sim::make_fullrom_image(31, "VXR NEW");
+};
+
+// Versions: every failed connection says what was looked for and what to do, sends at most
+// the mode switch, and -v never switches the device; a failed query lets later ones run.
+TEST_F(Outcome, VersionQueries) {
+    const outcome rows[] = {
+        {{"-v", "-r", "-b"},
+         usb_mode::absent,
+         {},
+         "",
+         "could not connect to ostrel\n" + no_device + "could not connect to ostrel\n" + no_device +
+             "could not connect to bootloader\n" + no_device,
+         words{}},
+        {{"-v"},
+         usb_mode::bootloader,
+         {},
+         "",
+         "could not connect to ostrel\n" + in_bootloader,
+         words{}},
+        {{"-v", "-b"},
+         usb_mode::application,
+         {"denied"},
+         "",
+         "could not connect to ostrel\n" + access_hint + "could not connect to bootloader\n" +
+             access_hint,
+         words{}},
+        {{"-b"},
+         usb_mode::application,
+         {"noreturn"},
+         "",
+         "could not connect to bootloader\n" + never_back,
+         words{"B"},
+         usb_mode::absent,
+         15'000},
+        {{"-v", "-r", "-b"},
+         usb_mode::application,
+         {"noreply:app/*", "noreply:boot/*"},
+         "VXR7200 firmware version: " + padded("R1", 64) + "\n",
+         "could not read application version\ncould not read bootloader version\n",
+         std::nullopt,
+         usb_mode::bootloader},
+    };
+    for (const outcome& row : rows) {
+        check(row, old_rom);
+    }
+}
+
+// -f: a file that cannot be loaded is named and refused before the device is switched; a
+// refused page leaves the device in its bootloader, not restarted.
+TEST_F(Outcome, FirmwareLoad) {
+    const std::string hex = dir.file("image.hex");
+    std::string corrupt = hex_file(0x404000, random_bytes(64, 3));
+    corrupt[corrupt.find('\n', corrupt.find('\n') + 1) - 1] ^= 1;  // the second line's checksum
+    const std::pair<std::string, std::string> refused[] = {
+        {corrupt, "hex file line 2: checksum mismatch\n"},
+        {hex_file(0x400000, {1, 2}),
+         "hex image starts at 0x400000, not at the application start 0x404000\n"},
+        {hex_file(0x404200, {1, 2}),
+         "hex image starts at 0x404200, not at the application start 0x404000\n"},
+        {hex_file(0x404000, bytes(0x7C001, 0)),
+         "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
+        {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
+    };
+    for (const auto& [text, why] : refused) {
+        write_file(hex, text);
+        check({{"-f", hex},
+               usb_mode::application,
+               {},
+               "Loading firmware file: " + hex + "\n",
+               why + "Firmware load failed.\nNothing was sent to the Ostrel: check that " + hex +
+                   " is the microcontroller's firmware.\n",
+               words{}},
+              old_rom);
+    }
+    const std::string absent = dir.file("absent.hex");
+    write_file(hex, hex_file(0x404000, bytes(2048, 7)));
+    const outcome rows[] = {
+        {{"-f", absent},
+         usb_mode::application,
+         {},
+         "Loading firmware file: " + absent + "\nCould not open hex file: " + absent + "\n",
+         "Firmware load failed.\n" + absent +
+             ": No such file or directory. Nothing was sent to "
+             "the Ostrel.\n",
+         words{}},
+        {{"-f"}, usb_mode::application, {}, "", "no filename given with -f option\n", words{}},
+        {{"-f", hex},
+         usb_mode::bootloader,
+         {"refuse:boot/P@2"},
+         "Loading firmware file: " + hex + "\nFirmware progress: 0%\n",
+         "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel waits "
+         "in its bootloader with an incomplete application. Run the same -f again to load it "
+         "whole.\n"},
+        // Nor does the bridge update after it try.
+        {{"-u", dir.file("absent.fullrom"), "-f", hex},
+         usb_mode::absent,
+         {},
+         "",
+         "Could not connect to bootloader. Firmware load aborted.\n" + no_device},
+    };
+    for (const outcome& row : rows) {
+        check(row, old_rom);
+    }
+}
+
+// -x goes on only with the confirmation word, then stops at the first failed block; -u
+// stops at a file that cannot be an image, a missing device or a refused request, and a
+// failed version query never makes an outdated bridge read as up to date.
+TEST_F(Outcome, BridgeEraseAndUpdate) {
+    const std::string del = "Deleting VXR7200 firmware\n", failed = "VXR firmware update failed.\n";
+    const std::string missing = dir.file("missing.fullrom");
+    const std::string huge = bridge_test::write_image(dir, "huge.fullrom", bytes(16777217, 0x00));
+    const std::string rom = bridge_test::write_image(dir, "new.fullrom", new_rom);
+    const std::string header =
+        "Loading VXR firmware file: " + rom + "\nlength of file: 524288 bytes\n";
+    const outcome rows[] = {
+        {{"-x", "KQWIPEZO", "-u"},
+         usb_mode::application,
+         {},
+         "",
+         "no filename given with -u option\n",
+         words{}},
+        {{"-x", "KQWIPEZON"},
+         usb_mode::application,
+         {"refuse:app/D@4"},
+         del,
+         "Failed to delete Flash block 3\nThe bridge's flash is partly erased: run the same -x "
+         "again, or -u FILE to write an image.\n",
+         words{"D 0x00000+0x10000 x4"}},
+        {{"-r", "-x", "KQWIPEZON"},
+         usb_mode::application,
+         {"refuse:app/N"},
+         del + "Complete\n",
+         "could not read VXR7200 firmware version\n",
+         words{"N", "D 0x00000+0x10000 x8"}},
+        {{"-x", "KQWIPEZON"},
+         usb_mode::absent,
+         {},
+         del,
+         "Could not connect to Ostrel\n" + no_device},
+        {{"-u"}, usb_mode::application, {}, "", "no filename given with -u option\n", words{}},
+        {{"-u", missing},
+         usb_mode::application,
+         {},
+         "Loading VXR firmware file: " + missing + "\nCould not open file\n",
+         failed + missing + ": No such file or directory. Nothing was sent to the Ostrel.\n",
+         words{}},
+        {{"-u", huge},
+         usb_mode::application,
+         {},
+         "Loading VXR firmware file: " + huge + "\n",
+         "Fullrom file too long: more than 16777216 bytes found, 524288 bytes needed\n" + failed,
+         words{}},
+        {{"-u", rom}, usb_mode::absent, {}, header, "Could not connect to Ostrel\n" + no_device},
+    };
+    for (const outcome& row : rows) {
+        check(row, old_rom);
+    }
+    prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
+    const auto refused = run_cli({"-u", rom});
+    EXPECT_EQ(refused.err, failed +
+                               "The update stopped: the bridge still starts from its old banks. "
+                               "Run the same -u again to finish the update.\n");
+    prepare(usb_mode::application, new_rom, {"refuse:app/N"});
+    const auto after_failed_query = run_cli({"-r", "-u", rom});
+    EXPECT_TRUE(after_failed_query.out.ends_with("No update to VXR firmware needed\n"));
+    EXPECT_EQ(refused.status + after_failed_query.status, 2);
+}
+
+}  // namespace
