@@ -23,6 +23,9 @@
 #   --work DIR             build in DIR and keep it: a later run with the same DIR only
 #                          rebuilds what differs (default: a temporary directory, removed)
 #   --keep                 keep the temporary directory
+#   --every-failure        run every test on each mutant (no stop at the first failure) and
+#                          list the tests that killed it in FILE.logs/ID.killers: which
+#                          tests are a mutant's only killers, before any is trimmed
 #   --check                no build: tell which entries do not apply to this checkout's
 #                          working tree, or to REV's tree with --rev (status 1 if any)
 #
@@ -50,6 +53,7 @@ require=""
 work=""
 keep=0
 check=0
+every=0
 
 die() {
     echo "mutate.sh: $*" >&2
@@ -69,6 +73,7 @@ while (($#)); do
         --require-killed) require=${2:?--require-killed needs a results file}; shift 2 ;;
         --work) work=${2:?--work needs a directory}; shift 2 ;;
         --keep) keep=1; shift ;;
+        --every-failure) every=1; shift ;;
         --check) check=1; shift ;;
         -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
         *) die "unknown argument: $1 (see --help)" ;;
@@ -265,8 +270,9 @@ echo "mutate.sh: built in $(($(seconds) - start)) s"
 suite_cap=0  # no cap for the unmutated run
 failed_test=""
 run_tests() {  # LOG: sets tests_status and failed_test
-    local args=(--test-dir "$build" -j "$jobs" --stop-on-failure --no-tests=error
-                --timeout "$test_timeout" --output-on-failure)
+    local args=(--test-dir "$build" -j "$jobs" --no-tests=error --timeout "$test_timeout"
+                --output-on-failure)
+    ((every)) || args+=(--stop-on-failure)
     [[ -n $labels ]] && args+=(-L "$labels")
     [[ -n $exclude ]] && args+=(-LE "$exclude")
     rm -f "$build/Testing/Temporary/LastTestsFailed.log"
@@ -277,6 +283,9 @@ run_tests() {  # LOG: sets tests_status and failed_test
         ctest "${args[@]}" >"$1" 2>&1 || tests_status=$?
     fi
     failed_test=$(head -n 1 "$build/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | cut -d: -f2-) || true
+    if ((every)); then
+        cut -d: -f2- "$build/Testing/Temporary/LastTestsFailed.log" >"${1%.test.log}.killers" 2>/dev/null || true
+    fi
 }
 
 start=$(seconds)
