@@ -1,6 +1,6 @@
 // The pieces of the bridge update: flash operations against the virtual bridge (arguments
-// refused before anything is sent, region writes with their progress), the NOR flash and
-// bank status the model derives from what is written, and Fullrom reading and summing.
+// refused before anything is sent, region writes with their progress), and Fullrom reading
+// and summing.
 // The bytes of each request are pinned in tests/device (RequestLayout), the requests each
 // operation sends in update_test.cpp.
 #include <gmock/gmock.h>
@@ -54,24 +54,6 @@ TEST(BridgeFlash, RegionGoesIn32ByteChunksWithProgressAfterEachUntilARefusal) {
     EXPECT_FALSE(write_flash_bytes(again, 0x1000, byte_vector(200, 0x00), record));
     EXPECT_EQ(sim::inprocess_device::current().requests.size(), 3u);
     EXPECT_EQ(progress.size(), 2u);
-}
-
-// The model refuses an erase without the confirmation word, and anything past the flash.
-// (That a write only clears bits and that the bank status follows the trailers and keeps
-// its high bits, the update tests rely on and so pin.)
-TEST(BridgeModel, EraseNeedsTheConfirmationWordAndNothingReachesPastTheFlash) {
-    auto& dev = sim::inprocess_device::reset();  // banks 0 valid: status 0x05
-    auto device = connected();
-    auto no_word = ostrel::build_sector_erase_request(0x07000);
-    no_word[12] = 'M';
-    EXPECT_FALSE(device.app_command(no_word, '$'));
-    EXPECT_EQ(query_bank_status(device), 0x05);
-    EXPECT_FALSE(erase_flash_block(device, 0x80000) ||
-                 write_flash_chunk(device, 0x7FFE1, byte_vector(32, 0x00)));
-    EXPECT_EQ(query_flash_checksum(device, 0x7FFFF, 1), 0xFFu);
-    EXPECT_EQ(query_flash_checksum(device, 0xFFFFFFFF, 2), std::nullopt);
-    ASSERT_TRUE(erase_flash_sector(device, 0x07000));
-    EXPECT_EQ(dev.state().bank_status, 0x04);
 }
 
 TEST(VxrFullrom, SumBytesEqualsTheWrappingByteSum) {
