@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "device/file_access.h"
 #include "device/presence.h"
 #include "device/stop_request.h"
 #include "mcu/flash_update.h"
@@ -31,17 +32,18 @@ std::string identity(unsigned short product_id) {
 // What opening the file for reading tells, as the system words it.
 std::string open_error(const std::string& path) {
     std::error_code error;
-    if (!std::filesystem::exists(path, error)) {
+    const std::filesystem::path file_name = file_path(path);
+    if (!std::filesystem::exists(file_name, error)) {
         return std::strerror(ENOENT);
     }
-    if (std::filesystem::is_directory(path, error)) {
+    if (std::filesystem::is_directory(file_name, error)) {
         return std::strerror(EISDIR);
     }
-    if (!std::filesystem::is_regular_file(path, error)) {
+    if (!std::filesystem::is_regular_file(file_name, error)) {
         return "not a regular file (a pipe or a device cannot be read as an image)";
     }
     errno = 0;
-    const std::ifstream file(path, std::ios::binary);
+    const std::ifstream file(file_name, std::ios::binary);
     if (!file) {
         return errno != 0 ? std::strerror(errno) : "cannot be opened";
     }
@@ -62,8 +64,7 @@ std::string connection_advice(const device_link& device,
                " and did not come back within 15 s: unplug it, plug it back in and try again.";
     }
     if (device_listed(wanted)) {
-        return "The Ostrel is connected but cannot be opened: check the access rights to its "
-               "hidraw device (udev rule 70-ostrel.rules, see ostrel_firmware_update(1))";
+        return std::string("The Ostrel is connected but cannot be opened: ") + open_blocker_hint();
     }
     if (device_listed({bootloader_product_id})) {
         return "The Ostrel waits in " + identity(bootloader_product_id) +

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 // One run per device at a time. A run takes the lock of every Ostrel the system lists before
-// it sends anything, and holds it to its end. A lock is an flock on a file named after the
+// it sends anything, and holds it to its end. A lock is a lock on a file named after the
 // device's place (its USB port where the system tells it, which a mode switch does not
 // change), so the system drops it when its holder ends, however it ends, and any user can
-// take it.
+// take it: an flock in /tmp, or on Windows a byte-range lock in the user's temporary folder
+// (device/device_lock_posix.cpp, device/device_lock_windows.cpp).
 namespace ostrel {
 
 class device_locks {
@@ -24,7 +26,7 @@ class device_locks {
     bool take_listed(std::string& busy_file);
 
   private:
-    std::vector<int> held_;
+    std::vector<std::intptr_t> held_;  // a file descriptor, or a Windows handle
 };
 
 // The name of the lock file of the device that hidapi lists at `device_path`.

@@ -8,4 +8,9 @@ namespace ostrel {
 // opened. Reads the system's device list only; nothing is sent to the device.
 bool device_listed(std::initializer_list<unsigned short> product_ids);
 
+// What can keep a listed device from being opened on this system, and what to do about it:
+// the access rights of its hidraw node on Linux, another program holding it on Windows. One
+// file per platform (presence_posix.cpp, presence_windows.cpp).
+const char* open_blocker_hint();
+
 }  // namespace ostrel

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "device/file_access.h"
 #include "mcu/hex_assembler.h"
 #include "mcu/hex_record.h"
 #include "mcu/hex_text.h"
@@ -102,9 +103,9 @@ bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& e
     // Only a regular file: opening a FIFO would wait for a writer, and a device such as
     // /dev/zero never ends.
     std::error_code not_regular;
-    const bool regular = std::filesystem::is_regular_file(path, not_regular);
-    const std::unique_ptr<std::FILE, file_closer> file(regular ? std::fopen(path.c_str(), "r")
-                                                               : nullptr);
+    const bool regular = std::filesystem::is_regular_file(file_path(path), not_regular);
+    // In binary mode, as on every platform: a Ctrl-Z does not end the file on Windows.
+    const std::unique_ptr<std::FILE, file_closer> file(regular ? open_for_reading(path) : nullptr);
     if (!file) {
         error = {hex_defect::cannot_open, 0};
         return false;

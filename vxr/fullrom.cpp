@@ -1,5 +1,6 @@
 #include "vxr/fullrom.h"
 
+#include "device/file_access.h"
 #include "vxr/flash_map.h"
 
 #include <algorithm>
@@ -64,10 +65,10 @@ std::optional<byte_vector> read_file(const std::string& path, std::size_t limit)
     // /dev/zero never ends, and a pipe would give its bytes to the first of the several
     // reads of the image and nothing to the others.
     std::error_code not_regular;
-    if (!std::filesystem::is_regular_file(path, not_regular)) {
+    if (!std::filesystem::is_regular_file(file_path(path), not_regular)) {
         return std::nullopt;
     }
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(open_for_reading(path),
                                                                &std::fclose);
     if (!file) {
         return std::nullopt;
@@ -77,7 +78,7 @@ std::optional<byte_vector> read_file(const std::string& path, std::size_t limit)
     // its end, so that the bytes are neither copied nor zeroed twice on the way.
     std::size_t piece = std::size_t{64} * 1024;
     std::error_code error;
-    if (const std::uintmax_t length = std::filesystem::file_size(path, error); !error) {
+    if (const std::uintmax_t length = std::filesystem::file_size(file_path(path), error); !error) {
         piece = static_cast<std::size_t>(std::min<std::uintmax_t>(length, limit)) + 1;
     }
     while (bytes.size() <= limit) {
