@@ -258,6 +258,15 @@ int cmd_run(const std::string& dir, const std::vector<std::string>& args) {
     std::cout.flush();
     setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
     setenv("OSTREL_SIM_DIR", absolute, 1);
+    // A Windows program under Wine looks for libhidapi.dll on WINEPATH after its own folder:
+    // the same directory, for a Windows build's stand-in (doc/windows.md).
+    if (char resolved[PATH_MAX]; realpath(libdir.c_str(), resolved) != nullptr) {
+        std::string wine_path = std::string("Z:") + resolved;
+        if (const char* old = std::getenv("WINEPATH"); old != nullptr && *old != '\0') {
+            wine_path += std::string(";") + old;
+        }
+        setenv("WINEPATH", wine_path.c_str(), 1);
+    }
     execvp(argv[0], argv.data());
     std::cerr << "ostrel_sim: cannot run " << argv[0] << ": " << std::strerror(errno) << "\n";
     return 127;
