@@ -8,13 +8,14 @@
 # Root or sudo for apt. Build directories: build-windows-hidapi/ (hidapi's Debian source
 # package, its Windows build), build-windows/ (the program, the zip, the Windows stand-in
 # libhidapi.dll, the Wine prefix, the scenario runs), build-windows-linux/ (the Linux
-# program and ostrel_sim that the Windows runs are compared with). doc/windows.md.
+# program and ostrel_sim that the Windows runs are compared with; WINDOWS_LINUX_BUILD_DIR
+# names another Linux build tree to use instead). doc/windows.md.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 hid=$root/build-windows-hidapi
 win=$root/build-windows
-linux=$root/build-windows-linux
+linux=$(realpath -m "${WINDOWS_LINUX_BUILD_DIR:-$root/build-windows-linux}")
 now() { date +%s.%N; }
 took() { awk -v s="$1" -v e="$(now)" 'BEGIN { printf "%.1f s", e - s }'; }
 
@@ -45,8 +46,10 @@ unzip -l "$zip_file"
 
 # The Linux side: the program and ostrel_sim that the Windows runs are compared with.
 start=$(now)
-cmake -S . -B "$linux" -G Ninja -DOSTREL_WERROR=ON -DOSTREL_BUILD_TESTS=OFF \
-  -DOSTREL_BUILD_SIM=ON >/dev/null
+# An existing build tree (WINDOWS_LINUX_BUILD_DIR, e.g. CI's build/) is only brought up to date.
+[ -f "$linux/CMakeCache.txt" ] ||
+  cmake -S . -B "$linux" -G Ninja -DOSTREL_WERROR=ON -DOSTREL_BUILD_TESTS=OFF \
+    -DOSTREL_BUILD_SIM=ON >/dev/null
 cmake --build "$linux" --target ostrel_firmware_update ostrel_sim >/dev/null
 echo "windows: Linux program and ostrel_sim ($(took "$start"))"
 
