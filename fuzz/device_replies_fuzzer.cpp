@@ -1,186 +1,230 @@
-// The program's tasks against a device whose every reply, and whether it can be opened and
-// takes a request, comes from the fuzzer's bytes (fuzz/scripted_device.h). The first byte
-// picks the options (-v, -r, -b, -x, -f with a small HEX file, -u with a Fullrom image; no
-// option picked means -v);
-// the rest is the device's script. The program must end (the stand-in aborts on a run that
-// keeps calling a device that is gone), must not crash, and every request it sends must
-// have a layout of the protocol, with every erase and write inside the bridge's flash
-// (0x00000 to 0x7FFFF) or the microcontroller's application area (0x404000 to 0x47FFFF).
-#include <unistd.h>
+// The program's tasks against a device whose every answer comes from the fuzzer's bytes,
+// through a hidapi stand-in that also keeps the program's clock. The first byte picks the
+// options (-v, -r, -b, -x, -f with a small HEX file, -u with a Fullrom image; none picked
+// means -v); the rest is the device's script: for each call, whether an open works, whether
+// a write goes out, what a read delivers, of which length, how late. The clock is virtual
+// time that moves only with the program's waits and, by 1 us, with every reading. Once the
+// script is used up the device is gone: opens fail, writes fail, reads wait out their
+// time-out.
+//
+// Checked: the program ends (a run that makes more calls, or waits longer, after its script
+// ran out than any sequence of its time-outs allows is taken for a hang), with status 0 or
+// 1; it opens only the device's two identities and closes what it opened, only that; every
+// request it sends has a sound layout for the identity of its handle (request_layout.h).
+#include <hidapi.h>
 
-#include <cstdint>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "fuzz/scripted_device.h"
+#include "device/clock.h"
+#include "device/report.h"
+#include "sim/bridge_flash.h"
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/request_layout.h"
+
+struct hid_device_ {
+    unsigned short product_id;
+};
 
 namespace {
 
-constexpr std::uint32_t bridge_flash_size = 0x80000;
-constexpr std::uint32_t mcu_flash_base = 0x404000;
-constexpr std::uint32_t mcu_flash_end = 0x480000;
+// Calls after the end of the script: a connection's 15 s of attempts is some 120 calls,
+// a command's 1000 ms of 1 ms reads some 1000; no run of the program needs a hundredth of
+// this. Virtual time after it: every task connecting and timing out once more, generously.
+constexpr std::size_t max_calls_after_end = 200'000;
+constexpr std::int64_t max_ns_after_end = std::int64_t{600} * 1'000'000'000;
+
+// The run: the rest of its script, its virtual time, its open handles.
+struct run_state {
+    const std::uint8_t* script = nullptr;
+    std::size_t left = 0;
+    std::size_t calls_after_end = 0;
+    std::int64_t now_ns = 0;
+    std::int64_t end_of_script_ns = -1;  // when the script ran out (-1: it did not)
+    std::vector<hid_device*> handles;
+} run;
 
 [[noreturn]] void violation(const char* what) {
     std::fprintf(stderr, "property violated: %s\n", what);
     std::abort();
 }
 
-std::uint32_t u32_at(const unsigned char* b, std::size_t at) {
-    return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-           std::uint32_t{b[at + 3]} << 24;
+// False once the script is used up.
+bool script_goes_on() {
+    if (run.left > 0) {
+        return true;
+    }
+    run.end_of_script_ns = run.end_of_script_ns < 0 ? run.now_ns : run.end_of_script_ns;
+    if (++run.calls_after_end > max_calls_after_end ||
+        run.now_ns - run.end_of_script_ns > max_ns_after_end) {
+        violation("the program goes on calling a device that is gone");
+    }
+    return false;
 }
 
-bool in_mcu_area(std::uint64_t address, std::uint64_t size) {
-    return address >= mcu_flash_base && address + size <= mcu_flash_end;
+std::uint8_t next_byte() {
+    if (run.left == 0) {
+        return 0;
+    }
+    --run.left;
+    return *run.script++;
 }
 
-// The files of -f and -u, made once: three pages of firmware and an image of the bridge.
+int send(hid_device* dev, bool feature, const unsigned char* data, size_t length) {
+    if (const char* fault = ostrel::testing::request_fault(
+            dev->product_id == ostrel::app_product_id, feature, {data, length})) {
+        violation(fault);
+    }
+    return !script_goes_on() || (next_byte() & 15) == 0 ? -1 : static_cast<int>(length);
+}
+
+// The files of -f and -u: three pages of firmware and an image of the bridge.
 struct files {
-    std::string dir;
-    std::string hex;
-    std::string fullrom;
+    std::string dir = "/tmp/fuzz-replies-XXXXXX";
 
     files() {
-        char name[] = "/tmp/fuzz-replies-XXXXXX";
-        if (mkdtemp(name) == nullptr) {
+        const std::vector<std::uint8_t> image = sim::make_fullrom_image(42, "VXR NEW");
+        if (mkdtemp(dir.data()) == nullptr) {
             std::abort();
         }
-        dir = name;
-        hex = dir + "/app.hex";
-        fullrom = dir + "/bridge.fullrom";
-        std::ofstream(hex) << ostrel::testing::hex_file(
-            mcu_flash_base, ostrel::testing::random_bytes(3 * 512 - 100, 7), 32);
-        std::vector<char> image(bridge_flash_size);
-        for (std::size_t i = 0; i < image.size(); ++i) {
-            image[i] = static_cast<char>(i * 7 + (i >> 9));
-        }
-        std::ofstream(fullrom, std::ios::binary)
-            .write(image.data(), static_cast<std::streamsize>(image.size()));
+        std::ofstream(dir + "/app.hex") << ostrel::testing::hex_file(
+            0x404000, ostrel::testing::random_bytes(3 * 512 - 100, 7), 32);
+        std::ofstream(dir + "/bridge.fullrom", std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
     }
-    ~files() {
-        unlink(hex.c_str());
-        unlink(fullrom.c_str());
-        rmdir(dir.c_str());
-    }
+    ~files() { std::filesystem::remove_all(dir); }
 };
 
 }  // namespace
 
-namespace ostrel::fuzz {
+namespace ostrel {
 
-void check_request(unsigned short product_id, bool feature, const unsigned char* data,
-                   std::size_t length) {
-    const unsigned char* const b = data;  // the request's bytes, report number first
-    if (length != 65) {
-        violation("a request that is not 65 bytes long");
-    }
-    if (b[0] != 0x00) {
-        violation("a request with a report number other than 0");
-    }
-    const unsigned char command = b[1];
-    if (product_id == app_product_id) {
-        switch (command) {
-            case '*':
-            case 'B':
-            case 'N':
-            case 'T':
-                return;
-            case 'K':
-                if (!feature || std::uint64_t{u32_at(b, 2)} + u32_at(b, 6) > bridge_flash_size) {
-                    violation("a checksum range outside the bridge's flash");
-                }
-                return;
-            case 'A':
-                if (!feature || b[2] == 0 || b[2] > 32 ||
-                    std::uint64_t{u32_at(b, 3)} + b[2] > bridge_flash_size) {
-                    violation("a bridge write outside its flash or of a bad size");
-                }
-                return;
-            case 'D': {
-                const std::uint32_t at =
-                    b[2] == 0x80 ? std::uint32_t{b[3]} << 12 : std::uint32_t{b[2]} << 16;
-                if (!feature || (b[2] != 0x80 && b[3] != 0) || at >= bridge_flash_size ||
-                    std::memcmp(b + 4, "KQWIPEZON", 9) != 0) {
-                    violation("a bridge erase outside its flash or without the confirmation");
-                }
-                return;
-            }
-            default:
-                violation("an application command the program does not have");
-        }
-    }
-    if (product_id != bootloader_product_id || feature) {
-        violation(
-            "a request on a handle of neither identity, or a feature report to the "
-            "bootloader");
-    }
-    switch (command) {
-        case '*':
-        case 'B':
-        case 0x22:
-            return;
-        case 'D':
-            if (b[2] == 0 || b[2] > 32 || !in_mcu_area(u32_at(b, 3), b[2])) {
-                violation("microcontroller data outside its application area");
-            }
-            return;
-        case 'P':
-            if (!in_mcu_area(u32_at(b, 3), 512)) {
-                violation("a page programmed outside the application area");
-            }
-            return;
-        case 'e':
-            if (b[2] > 2 || !in_mcu_area(u32_at(b, 3), 1)) {
-                violation("a microcontroller erase outside its application area");
-            }
-            return;
-        default:
-            violation("a bootloader command the program does not have");
-    }
+std::int64_t monotonic_ns() {
+    run.now_ns += 1'000;
+    return run.now_ns;
 }
 
-}  // namespace ostrel::fuzz
+void sleep_ms(std::int64_t ms) {
+    run.now_ns += std::max<std::int64_t>(ms, 0) * 1'000'000;
+}
+
+}  // namespace ostrel
+
+extern "C" {
+
+hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
+    if (!script_goes_on() || (next_byte() & 1) == 0) {
+        return nullptr;
+    }
+    auto* info = new hid_device_info{};
+    info->vendor_id = vendor_id;
+    info->product_id = product_id;
+    return info;
+}
+
+void hid_free_enumeration(hid_device_info* devs) {
+    delete devs;  // never more than one
+}
+
+hid_device* hid_open(unsigned short /*vendor_id*/, unsigned short product_id,
+                     const wchar_t* /*serial_number*/) {
+    if (product_id != ostrel::app_product_id && product_id != ostrel::bootloader_product_id) {
+        violation("an open of neither of the device's identities");
+    }
+    if (!script_goes_on() || (next_byte() & 3) == 0) {
+        return nullptr;
+    }
+    return run.handles.emplace_back(new hid_device_{product_id});
+}
+
+void hid_close(hid_device* dev) {
+    const auto found = std::find(run.handles.begin(), run.handles.end(), dev);
+    if (found == run.handles.end()) {
+        violation("hid_close of a handle that is not open");
+    }
+    run.handles.erase(found);
+    delete dev;
+}
+
+int hid_set_nonblocking(hid_device* /*dev*/, int /*nonblock*/) {
+    return 0;
+}
+
+int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
+    return send(dev, false, data, length);
+}
+
+int hid_send_feature_report(hid_device* dev, const unsigned char* data, size_t length) {
+    return send(dev, true, data, length);
+}
+
+// One byte says what happens: nothing within the time-out, an error at once, or a report
+// (then one byte for its length, one for how late it comes within the time-out, and its
+// bytes, the script's next ones).
+int hid_read_timeout(hid_device* /*dev*/, unsigned char* data, size_t length, int milliseconds) {
+    if (!script_goes_on()) {
+        ostrel::sleep_ms(milliseconds);
+        return milliseconds < 0 ? -1 : 0;  // a blocking read of a device that is gone fails
+    }
+    const std::uint8_t what = next_byte();
+    if (what % 8 < 2) {
+        ostrel::sleep_ms(what % 8 == 0 ? milliseconds : 0);
+        return what % 8 == 0 ? 0 : -1;
+    }
+    const std::size_t size = std::min<std::size_t>(next_byte() % 66, length);
+    if (milliseconds > 0) {
+        ostrel::sleep_ms(next_byte() % (std::int64_t{milliseconds} + 1));
+    }
+    const std::size_t given = std::min(size, run.left);
+    std::memcpy(data, run.script, given);
+    run.script += given;
+    run.left -= given;
+    return static_cast<int>(given);
+}
+
+}  // extern "C"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const files made;
     if (size == 0) {
         return 0;
     }
-    const std::uint8_t tasks = data[0];
-    std::vector<std::string> args;
-    if ((tasks & 0x01) != 0) {
-        args.push_back("-v");
-    }
-    if ((tasks & 0x02) != 0) {
-        args.push_back("-r");
-    }
-    if ((tasks & 0x04) != 0) {
-        args.push_back("-b");
-    }
-    if ((tasks & 0x08) != 0) {
-        args.insert(args.end(), {"-x", "KQWIPEZON"});
-    }
-    if ((tasks & 0x10) != 0) {
-        args.insert(args.end(), {"-f", made.hex});
-    }
     // -u reads its half-megabyte file four times, which costs more than anything else the
     // program does here: one input in four takes it.
-    if ((tasks & 0x60) == 0x60) {
-        args.insert(args.end(), {"-u", made.fullrom});
+    const std::pair<unsigned, std::vector<std::string>> options[] = {
+        {0x01, {"-v"}},
+        {0x02, {"-r"}},
+        {0x04, {"-b"}},
+        {0x08, {"-x", "KQWIPEZON"}},
+        {0x10, {"-f", made.dir + "/app.hex"}},
+        {0x60, {"-u", made.dir + "/bridge.fullrom"}}};
+    std::vector<std::string> args;
+    for (const auto& [bits, words] : options) {
+        if ((data[0] & bits) == bits) {
+            args.insert(args.end(), words.begin(), words.end());
+        }
     }
     if (args.empty()) {
         args.push_back("-v");
     }
-    ostrel::fuzz::start_script(data + 1, size - 1);
+    run = run_state{};
+    run.script = data + 1;
+    run.left = size - 1;
     const auto result = ostrel::testing::run_cli(args);
     if (result.status != 0 && result.status != 1) {
         violation("an exit status other than 0 or 1");
+    }
+    if (!run.handles.empty()) {
+        violation("a handle left open at the end of the run");
     }
     return 0;
 }
