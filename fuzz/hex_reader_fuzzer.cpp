@@ -3,14 +3,43 @@
 // its limits and within the address space and, written back plainly, reads back the same;
 // a failure names a defect and leaves the image alone. The text is read from memory through
 // the same line source and record code as a file; the fuzz build gives the line source a
-// 7-byte buffer, so that lines straddle buffer refills at every offset.
+// 7-byte buffer, so that lines straddle buffer refills at every offset. This file is built
+// without coverage feedback: the fuzzer is to explore the reader, not the tests' writer.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "fuzz/hex_round_trip.h"
 #include "mcu/hex_reader.h"
+#include "tests/mcu/hex_writer.h"
+
+namespace {
+
+// The image as plain Intel HEX text, with the tests' writer, which shares no code with the
+// reader: records for the 32-byte pieces that are not all 0x00, and always for the first and
+// the last piece, which fix the base address and the length. The reader fills the gaps
+// between records with 0x00, so the text stands for the whole image while a mostly empty
+// image of a megabyte takes a few lines. Each piece starts from a cleared extended address,
+// so that the writer's own 04 records place it.
+std::string hex_text_of(std::uint32_t base_address, const std::vector<std::uint8_t>& data) {
+    constexpr std::size_t piece = 32;
+    std::string text;
+    for (std::size_t at = 0; at < data.size(); at += piece) {
+        const auto first = data.begin() + static_cast<std::ptrdiff_t>(at);
+        const auto last =
+            data.begin() + static_cast<std::ptrdiff_t>(std::min(at + piece, data.size()));
+        if (at == 0 || at + piece >= data.size() ||
+            std::any_of(first, last, [](std::uint8_t b) { return b != 0; })) {
+            text += ostrel::testing::hex_line(4, 0, {0x00, 0x00}) + "\n";
+            text += ostrel::testing::hex_records(static_cast<std::uint32_t>(base_address + at),
+                                                 {first, last}, piece);
+        }
+    }
+    return text + ostrel::testing::hex_eof + "\n";
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -30,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     if (!image.data.empty()) {
-        const std::string again_text = ostrel::fuzz::hex_text_of(image.base_address, image.data);
+        const std::string again_text = hex_text_of(image.base_address, image.data);
         ostrel::hex_image again;
         ostrel::hex_read_error again_error;
         if (!ostrel::read_intel_hex_text(again, again_text, again_error) ||
