@@ -3,6 +3,7 @@
 // hidapi lists a device by its interface path there, so the lock is named after that path.
 #include <windows.h>
 
+#include <bit>
 #include <string>
 
 #include "device/device_lock_file.h"
@@ -50,7 +51,7 @@ outcome take(const std::string& path, handle& held) {
     OVERLAPPED first_byte{};
     if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
                    &first_byte) != 0) {
-        held = reinterpret_cast<handle>(file);
+        held = std::bit_cast<handle>(file);
         return outcome::held;
     }
     CloseHandle(file);
@@ -58,7 +59,7 @@ outcome take(const std::string& path, handle& held) {
 }
 
 void release(handle held) {
-    CloseHandle(reinterpret_cast<HANDLE>(held));
+    CloseHandle(std::bit_cast<HANDLE>(held));
 }
 
 }  // namespace ostrel::lock_file
