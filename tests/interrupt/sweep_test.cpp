@@ -1,0 +1,50 @@
+// The interruption sweeps (label "sweep"): each fault at each telling point of a load or an
+// update, and after each a run that must finish the job.
+#include "tests/interrupt/sweep.h"
+
+namespace {
+
+using interrupt_test::sweep_row;
+
+const std::vector<std::string> kill{"kill@#"};
+const std::vector<std::string> load_faults{"refuse@#", "noreply@#", "unplug=#"};
+// and a write or an erase acknowledged but not made, which the update reads back
+const std::vector<std::string> update_faults{"refuse@#", "noreply@#", "acknowrite@#", "unplug=#"};
+
+const sweep_row sweeps[] = {
+    // -f killed around every erase, page program and mode switch of 33 pages (the last one
+    // padded); around the three erase modes of a large image (sector, 16 KiB, tail), and
+    // the fallback erase after a refused one.
+    {.name = "LoadKilledAtEveryPage", .hex = 0x4107, .faults = kill},
+    {.name = "LoadKilledAtSwitch", .hex = 0x4107, .faults = kill, .around = "B", .from_app = true},
+    {.name = "LoadKilledAtEachEraseMode", .hex = 0x20001, .faults = kill, .around = "e"},
+    {.name = "LoadKilledAtFallbackErase",
+     .hex = 0x20001,
+     .faults = kill,
+     .around = "e\"",
+     .setup = "refuse:boot/e@2"},
+    // -f in process: the device faulted around every page of 65, and each erase mode.
+    {.name = "LoadFaultedAtEveryPage", .hex = 0x8107, .faults = load_faults, .from_app = true},
+    {.name = "LoadFaultedAtEachEraseMode", .hex = 0x20001, .faults = load_faults, .around = "e"},
+    // -u in process from both starting states: at every request but most data chunks.
+    {.name = "UpdateFaultedFromBanks05", .faults = update_faults, .data_step = 64},
+    {.name = "UpdateFaultedFromBanks0A", .faults = update_faults, .data_step = 64, .banks = 0x0A},
+    // -u killed around each status and checksum query and at some data chunks.
+    {.name = "UpdateKilledFromBanks05", .faults = kill, .around = "KT", .data_step = 512},
+    {.name = "UpdateKilledFromBanks0A",
+     .faults = kill,
+     .around = "KT",
+     .data_step = 512,
+     .banks = 0x0A},
+};
+
+class Sweep : public ::testing::TestWithParam<sweep_row> {};
+
+TEST_P(Sweep, EachFaultIsToldOrHarmlessAndTheNextRunFinishesTheJob) {
+    interrupt_test::sweeper(GetParam()).run();
+}
+
+INSTANTIATE_TEST_SUITE_P(Interruption, Sweep, ::testing::ValuesIn(sweeps),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
