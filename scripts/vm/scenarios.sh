@@ -22,8 +22,8 @@
 # Prints "PASS name (time)" or "FAIL name (time): what" per scenario and "vm scenarios: N
 # passed, N failed" ("windows scenarios: ..." in windows mode); the exit status is 0 only when
 # every scenario passed. OSTREL_VM_ONLY (names, comma-separated) picks scenarios;
-# OSTREL_SCENARIO_SET=windows adds those about files that Windows reads differently (and
-# leaves out the hidapi probe, which has no Windows build).
+# OSTREL_SCENARIO_SET=windows adds those about files that Windows reads differently and a
+# killed run (and leaves out the hidapi probe, which has no Windows build).
 mode=$1 bin=$2 data=$3 work=$4 expected=${5:-}
 program=$bin/ostrel_firmware_update
 [ "$mode" = windows ] && program=$bin/ostrel_firmware_update.exe
@@ -418,7 +418,7 @@ scenario_noise() {
     finish
 }
 
-# ---- files that Windows reads differently (OSTREL_SCENARIO_SET=windows) -------------
+# ---- where Windows differs: files, a killed run (OSTREL_SCENARIO_SET=windows) --------
 # DATA also holds small.hex (a short image), ctrlz.hex (a line of a Ctrl-Z byte before its
 # end record), ctrlz-record.hex (a Ctrl-Z inside its last data record), crlf.hex (small.hex with CR LF line ends) and a copy of small.hex named in
 # Cyrillic and Chinese script.
@@ -460,10 +460,38 @@ scenario_names() {
     finish
 }
 
+# Files that are not images: missing, a folder, a HEX file for -u. Each run ends with
+# status 1 and its message; nothing is sent. (Device files such as /dev/zero have no
+# Windows counterpart: there the name is that of a missing file.)
+scenario_badfiles() {
+    begin badfiles
+    for args in "-f missing.hex" "-u missing.fullrom" "-f ." "-u ." "-u firmware.hex"; do
+        # shellcheck disable=SC2086
+        run $args
+        expect_status 1
+    done
+    expect_show_has '"total": 0'
+    finish
+}
+
+# The program is killed (SIGKILL) right after the device took the 10th page: the run ends
+# by the signal, the device keeps what it had, and the next run loads the image whole.
+scenario_killed() {
+    begin killed
+    "$sim" fault "$device" 'kill:boot/P@10' || problem "fault not armed"
+    run -f firmware.hex
+    expect_status 137
+    settled
+    run -f firmware.hex
+    expect_status 0
+    expect_out_has "Firmware load complete!"
+    finish
+}
+
 # OSTREL_VM_ONLY (scenario names, comma-separated) runs only those.
 scenarios="hidapi help versions flash update erase absent denied unplug noreturn noise refusal flash_update"
 if [ "${OSTREL_SCENARIO_SET:-}" = windows ]; then
-    scenarios="${scenarios#hidapi } ctrlz crlf names"
+    scenarios="${scenarios#hidapi } ctrlz crlf names badfiles killed"
 fi
 for scenario in $scenarios; do
     case ",${OSTREL_VM_ONLY:-$scenario}," in

@@ -21,9 +21,10 @@ took() { awk -v s="$1" -v e="$(now)" 'BEGIN { printf "%.1f s", e - s }'; }
 # the whole list (a program then starts in about 0.1 s instead of 1 s).
 export WINEPREFIX=$win/wine WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
 start=$(now)
-wine cmd /c exit </dev/null >/dev/null 2>&1 || { echo "windows: Wine does not start" >&2; exit 1; }
+mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+wine cmd /c exit </dev/null >/dev/null 2>&1 || { echo "windows: Wine does not start" >&2; exit 1; }
 echo "windows: Wine prefix and server ($(took "$start"))"
 
 # The images, as the kernel path's (scripts/vm/make-guest.sh), and the files that Windows
