@@ -30,7 +30,7 @@ if [ ! -f "$hid/install/bin/libhidapi.dll" ]; then
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_SHARED_LIBS=ON -DCMAKE_INSTALL_PREFIX="$hid/install" >/dev/null
   cmake --build "$hid/build" >/dev/null
-  cmake --install "$hid/build" >/dev/null
+  cmake --install "$hid/build" --strip >/dev/null  # the zip ships this DLL as it is
 fi
 cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DOSTREL_WERROR=ON -DOSTREL_BUILD_SIM=ON \
