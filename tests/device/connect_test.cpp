@@ -11,31 +11,6 @@ using sim::usb_mode;
 
 constexpr std::int64_t ms = 1'000'000;
 
-sim::device_options in_mode(usb_mode mode) {
-    sim::device_options options;
-    options.mode = mode;
-    return options;
-}
-
-TEST(ConnectApp, OpensApplicationOnceWithoutWaiting) {
-    auto& dev = inprocess_device::reset();
-    device_link device;
-    const auto start = dev.now_ns();
-    ASSERT_TRUE(device.connect_app());
-    EXPECT_TRUE(device.app_open());
-    EXPECT_FALSE(device.bootloader_open());
-    EXPECT_EQ(dev.opens.size(), 1u);
-    EXPECT_LT(dev.now_ns() - start, ms);
-}
-
-TEST(ConnectApp, DeviceInBootloaderWithoutHandleIsNotFound) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::bootloader));
-    device_link device;
-    EXPECT_FALSE(device.connect_app());
-    EXPECT_EQ(dev.opens.size(), 1u);
-    EXPECT_TRUE(dev.requests.empty());
-}
-
 TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
     auto& dev = inprocess_device::reset();
     device_link device;
@@ -68,14 +43,6 @@ TEST(ConnectBootloader, GivesUpJustAfter15000msNotEarlier) {
     EXPECT_LE(waited, 15251.0);
     // The last attempt to open came after more than 15000 ms... not before.
     EXPECT_GE(static_cast<double>(dev.opens.back().time_ns - sent) / ms, 15000.0);
-}
-
-TEST(ConnectBootloader, NoDeviceFailsAtOnce) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::absent));
-    device_link device;
-    EXPECT_FALSE(device.connect_bootloader());
-    EXPECT_EQ(dev.opens.size(), 2u);
-    EXPECT_LT(dev.now_ns() - 1'000'000'000, ms);
 }
 
 }  // namespace

@@ -125,16 +125,4 @@ TEST_F(FlashUpdate, FailedEraseOrEmptyImageFallsBackToTheWholeArea) {
     }
 }
 
-TEST_F(FlashUpdate, TenthPageRefusedStopsTheLoad) {
-    dev->arm("refuse:boot/P@10");
-    const std::size_t size = 20 * 512 + 7;
-    EXPECT_FALSE(load(byte_vector(size, 9)));
-    EXPECT_EQ(report.failure, mcu_load_failure::page_refused);
-    EXPECT_EQ(report.page_address, start + 9 * 512);
-    EXPECT_EQ(std::ranges::count(commands(), 'P'), 10);
-    ASSERT_EQ(progress.size(), 9u);
-    EXPECT_EQ(progress.back(), 8.0 * 512 / size);
-    EXPECT_EQ(flash()[std::size_t{9} * 512], 0xFF);  // the refused page was not programmed
-}
-
 }  // namespace

@@ -141,24 +141,4 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
     }
 }
 
-// objcopy's output is a peer's view of Intel HEX: random data at the application start,
-// large enough that lines straddle the reader's buffer, reads back byte for byte.
-TEST_F(HexReader, RoundTripOfObjcopyOutput) {
-    for (const std::size_t size : {std::size_t{1}, std::size_t{4097}, std::size_t{0x7C000}}) {
-        const bytes data = random_bytes(size, static_cast<std::uint32_t>(size));
-        write_file(dir.file("image.bin"), data);
-        const auto converted =
-            run_process({"objcopy", "-I", "binary", "-O", "ihex", "--change-addresses", "0x404000",
-                         dir.file("image.bin"), dir.file("image.hex")});
-        if (converted.status == 127) {
-            GTEST_SKIP() << "objcopy is not installed";
-        }
-        ASSERT_EQ(converted.status, 0) << converted.err;
-        ASSERT_TRUE(read_intel_hex(image, dir.file("image.hex"), error))
-            << describe(error.defect) << " at line " << error.line;
-        EXPECT_EQ(image.base_address, 0x404000u);
-        EXPECT_EQ(image.data, data) << size;
-    }
-}
-
 }  // namespace

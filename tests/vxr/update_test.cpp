@@ -182,16 +182,4 @@ TEST_F(Update, RecoveryNeverLeavesAPartlyErasedBankValid) {
     }
 }
 
-TEST_F(Update, NoHandleOrAFileThatIsNoImageSendsNothing) {
-    auto& dev = device_holding(stale, 0x05);
-    ostrel::vxr_update_report report;
-    ostrel::device_link unconnected;
-    EXPECT_FALSE(ostrel::vxr_flash_update(unconnected, fresh, nullptr, report));
-    for (const image& bytes :
-         {image{}, image(fresh.begin(), fresh.end() - 1), image(16 * 1024 * 1024 + 1, 0x00)}) {
-        EXPECT_FALSE(update(dev, bytes)) << bytes.size();
-        EXPECT_TRUE(dev.requests.empty() && progress.empty()) << bytes.size();
-    }
-}
-
 }  // namespace
