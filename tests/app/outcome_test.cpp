@@ -194,6 +194,9 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     const std::string missing = dir.file("missing.fullrom");
     const std::string huge = bridge_test::write_image(dir, "huge.fullrom", bytes(16777217, 0x00));
     const std::string rom = bridge_test::write_image(dir, "new.fullrom", new_rom);
+    auto erased_copy = new_rom;
+    erased_copy[0x1FFFF] = 0xFF;  // the last trailer byte of the firmware copy written
+    const std::string erased = bridge_test::write_image(dir, "erased.fullrom", erased_copy);
     const std::string header =
         "Loading VXR firmware file: " + rom + "\nlength of file: 524288 bytes\n";
     const outcome rows[] = {
@@ -235,6 +238,15 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
          "Fullrom file too long: more than 16777216 bytes found, 524288 bytes needed\n" + failed,
          words{}},
         {{"-u", rom}, usb_mode::absent, {}, header, "Could not connect to Ostrel\n" + no_device},
+        {{"-u", erased},
+         usb_mode::application,
+         {},
+         "Loading VXR firmware file: " + erased + "\nlength of file: 524288 bytes\n",
+         erased +
+             ": not a usable Fullrom image: the trailer of its firmware bank (0x1FFF0 to "
+             "0x1FFFF) is erased (0xFF) at 0x1FFFF\n" +
+             failed,
+         words{}},
     };
     for (const outcome& row : rows) {
         check(row, old_rom);
