@@ -46,6 +46,11 @@ std::string unreadable(const std::string& dir) {
     return dir + "/unreadable";
 }
 
+std::string fifo(const std::string& dir) {  // without a writer: opening it would wait
+    mkfifo((dir + "/fifo").c_str(), 0666);
+    return dir + "/fifo";
+}
+
 // A pipe that holds a Fullrom image and whose writing end is closed, as the shell's process
 // substitution gives one: /dev/fd/N of its reading end, which the program inherits.
 std::string pipe_with_an_image(const std::string&) {
@@ -71,7 +76,7 @@ const bad_input catalogue[] = {
     {"Missing", [](const std::string& dir) { return dir + "/missing"; }},
     {"Unreadable", unreadable},
     {"Directory", [](const std::string& dir) { return dir; }},
-    {"Fifo", [](const std::string& dir) { return mkfifo((dir + "/f").c_str(), 0666), dir + "/f"; }},
+    {"Fifo", fifo},
     {"EndlessDevice", [](const std::string&) { return std::string("/dev/zero"); }},
     {"NameTooLong", [](const std::string&) { return std::string(100'000, 'x'); }},
     {"Pipe", pipe_with_an_image, "u"},  // -u reads its file more than once
