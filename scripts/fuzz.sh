@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${FUZZ_BUILD_DIR:-build-fuzz}
-read -r -a targets <<<"${FUZZ_TARGETS:-hex_reader fullrom_update device_replies}"
+read -r -a targets <<<"${FUZZ_TARGETS:-hex_reader faulty_device device_replies}"
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DOSTREL_WERROR=ON \
     -DOSTREL_BUILD_FUZZERS=ON >/dev/null

@@ -1,0 +1,346 @@
+// The program's tasks against the in-process virtual device, with everything else from the
+// fuzzer's bytes: the task (-u, -f, -x, the version reads and some of their combinations),
+// the device's mode and which bridge banks are valid, up to four fault rules in the syntax
+// of `ostrel_sim fault` (the chaos mode, sim/chaos.h, among them), and patches that make
+// the Fullrom file differ from the old image the device holds. An unplug after at most
+// `max_requests` requests cuts the run short (unless it falls on a mode switch): enough for
+// a load, or for an update of the regions a few patches touch; the whole update under
+// single faults is the brick-safety sweep's job.
+//
+// Checked after every run (abort on violation):
+// - the run ends within the limits it waits under for what it sent, no wait for the device
+//   goes on past 15 s, and it never calls hidapi over and over while no time passes;
+// - every request is one the device knows, with a sound layout (request_layout.h), those
+//   sent to a device that has gone included;
+// - status 0, or 1 with a message; "Firmware load complete!", "VXR firmware update
+//   complete!", "Complete", "No update to VXR firmware needed" and status 0 only for work
+//   the device really did; after -u no valid bank holds a torn copy, and a pair that had a
+//   valid bank keeps one (unless the device claimed both: the update then erases all four).
+// What the host cannot see excuses the claims and the banks: the chaos mode's blind spots;
+// a write acknowledged but not made of a bootloader request, of a bank's invalidation or of
+// a block erase (nothing reads these back); a region whose bytes the image changes but not
+// its sum (the device's checksum is the only comparison it offers). A data write
+// acknowledged but not made leaves the bank it was for valid with a hole until the bank's
+// sum is read and the bank invalidated again: a failed run may leave it so.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <hidapi.h>
+
+#include "sim/bridge_flash.h"
+#include "sim/inprocess_device.h"
+#include "tests/mcu/hex_writer.h"
+#include "tests/support/bridge_oracle.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/request_layout.h"
+
+namespace {
+
+using image = std::vector<std::uint8_t>;
+using ostrel::testing::copy_match;
+
+constexpr std::uint32_t flash_size = sim::bridge_flash_size;
+constexpr std::uint32_t max_requests = 1200;
+std::string run_text;  // the task and the faults of the run, for a finding's report
+// What the program sent, a device there to take it or not (hid_write and
+// hid_send_feature_report reach the stand-in through note_sent, the link's --wrap).
+std::vector<sim::request_record> sent;
+
+[[noreturn]] void violation(const char* what) {
+    std::fprintf(stderr, "property violated: %s\nrun:%s\n", what, run_text.c_str());
+    std::abort();
+}
+
+// The files and the device's starting state, made once.
+struct fixture {
+    image old_image = sim::make_fullrom_image(41, "VXR OLD");
+    image new_image = image(flash_size + 64);  // the Fullrom file's bytes, patched each run
+    image hex_image = ostrel::testing::random_bytes(0x2100, 5);  // 17 pages, two erases
+    std::string dir = "/tmp/fuzz-device-XXXXXX";
+    sim::device_state pristine{};  // the old bridge image, all banks valid, old firmware
+
+    fixture() {
+        if (mkdtemp(dir.data()) == nullptr) {
+            std::abort();
+        }
+        std::ofstream(dir + "/new.hex") << ostrel::testing::hex_file(0x404000, hex_image);
+        sim::init_state(pristine, {.bank_status = 0x0F});
+        std::copy(old_image.begin(), old_image.end(), pristine.bridge_flash);
+        std::memset(pristine.mcu_flash, 0x5A, sizeof pristine.mcu_flash);
+    }
+    ~fixture() { std::filesystem::remove_all(dir); }
+};
+
+fixture& files() {
+    static fixture f;
+    return f;
+}
+
+const char* const tasks[] = {
+    "-u ROM",        "-f HEX",    "-x KQWIPEZON", "-v -r -b",
+    "-f HEX -u ROM", "-b -f HEX", "-r -u ROM",    "-v -r -b -f HEX -u ROM"};
+
+// A fault rule from the input.
+std::string fault_rule(FuzzedDataProvider& in) {
+    static const char* const kinds[] = {"refuse",    "noreply", "acknowrite", "delay",    "stray",
+                                        "badstatus", "stream",  "denied",     "noreturn", "chaos"};
+    static const char* const targets[] = {"",       ":app/T",  ":app/K",  ":app/A",
+                                          ":app/D", ":boot/D", ":boot/P", ":boot/e"};
+    const std::string kind = kinds[in.ConsumeIntegralInRange<std::size_t>(0, 9)];
+    std::string rule = kind + targets[in.ConsumeIntegralInRange<std::size_t>(0, 7)];
+    if (kind == "chaos") {
+        return rule + "=" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
+    }
+    const auto nth = in.ConsumeIntegralInRange<std::uint32_t>(kind == "acknowrite", max_requests);
+    rule += nth != 0 ? "@" + std::to_string(nth) : "";
+    if (kind == "delay" || kind == "stray") {  // milliseconds late, or reports ahead
+        rule += "=" + std::to_string(in.ConsumeIntegralInRange(1, kind == "delay" ? 1500 : 70));
+    }
+    return rule;
+}
+
+// What an "acknowrite[:MODE/C]@N" rule hid from the host: 2 for a request whose failure it
+// cannot see (one to the bootloader, a bank's invalidation, a block erase), 1 for a data write,
+// seen only by the bank's sum, which a run cut short may not have read; 0 for nothing.
+int unmade(const std::string& rule) {
+    if (rule.rfind("acknowrite", 0) != 0) {
+        return 0;
+    }
+    const std::size_t at = rule.find('@');
+    const bool any = rule[10] == '@';
+    const bool boot = rule.find("boot") != std::string::npos;
+    std::uint32_t left = std::stoul(rule.substr(at + 1));
+    for (const sim::request_record& r : sim::inprocess_device::current().requests) {
+        const bool app = r.mode == sim::usb_mode::application;
+        if ((any || (r.bytes[1] == static_cast<std::uint8_t>(rule[at - 1]) && boot != app)) &&
+            --left == 0) {
+            return !app || (r.bytes[1] == 'A' && r.bytes[2] == 1) ||
+                           (r.bytes[1] == 'D' && r.bytes[2] != 0x80)
+                       ? 2
+                       : int{r.bytes[1] == 'A'};
+        }
+    }
+    return 0;
+}
+
+// The run ends within the limits it waits under for what it sent (and 3 ms of polling each),
+// and 251 ms per attempt to open the device; a wait for the device (attempts to open one
+// identity, 250 ms apart, nothing sent between them) gives up after 15 s.
+void check_time(const sim::inprocess_device& dev, std::int64_t start_ns) {
+    const auto& opens = dev.opens;
+    std::int64_t bound_ms = 10 + 251 * static_cast<std::int64_t>(opens.size());
+    // The longest the program waits after sending a request before it sends anything else:
+    // the version reads begin none after 2 s; 'P' has the drain before it (64 reads of 1 ms
+    // at most) and its reply; a bootloader 'D' waits not.
+    const auto limit_ms = [](std::uint8_t c, bool app) {
+        if (app) {
+            return c == 'B' ? 0 : c == '*' ? 2010 : c == 'N' ? 3000 : 1000;
+        }
+        return c == 'P' ? 1065 : c == 'e' ? 1000 : c == 0x22 ? 10000 : c == '*' ? 10 : 0;
+    };
+    for (const sim::request_record& r : sent) {
+        bound_ms += 3 + limit_ms(r.bytes[1], r.mode == sim::usb_mode::application);
+    }
+    if (dev.now_ns() - start_ns > bound_ms * 1'000'000) {
+        violation("the run took longer than the limits of what it sent");
+    }
+    std::size_t next = 0;
+    std::size_t first = 0;  // the first attempt of the current wait
+    for (std::size_t i = 1; i < opens.size(); ++i) {
+        while (next < sent.size() && sent[next].time_ns <= opens[i - 1].time_ns) {
+            ++next;
+        }
+        if ((next < sent.size() && sent[next].time_ns <= opens[i].time_ns) ||
+            opens[i].product_id != opens[first].product_id ||
+            opens[i].time_ns - opens[i - 1].time_ns < 249'000'000) {
+            first = i;
+        } else if (opens[i].time_ns - opens[first].time_ns > 15'251'000'000) {
+            violation("a wait for the device went on past 15 s");
+        }
+    }
+}
+
+// What the run claimed and left against what the device holds; `before` is the bridge's
+// flash at the start, `status` its bank status then; `torn` excuses a valid bank with a hole.
+void check_claims(const ostrel::testing::cli_result& result, const std::string& task,
+                  const image& before, std::uint8_t status, bool torn) {
+    const fixture& f = files();
+    const auto said = [&result](const std::string& line) {
+        return ("\n" + result.out).find("\n" + line + "\n") != std::string::npos;
+    };
+    sim::inprocess_device& dev = sim::inprocess_device::current();
+    const sim::device_state& s = dev.state();
+    const std::size_t padded = (f.hex_image.size() + 511) / 512 * 512;
+    const bool loaded = std::equal(f.hex_image.begin(), f.hex_image.end(), s.mcu_flash) &&
+                        std::all_of(s.mcu_flash + f.hex_image.size(), s.mcu_flash + padded,
+                                    [](std::uint8_t b) { return b == 0xFF; });
+    const bool erased = std::all_of(s.bridge_flash, s.bridge_flash + flash_size,
+                                    [](std::uint8_t b) { return b == 0xFF; });
+    // The decision compares each pair's bank in use (bank 1 when valid) and the esm region by
+    // their sums, the only comparison the device offers: a region whose bytes the image
+    // changes but not its sum is taken for up to date, and the host cannot tell.
+    const auto area = [](std::size_t i) { return i < 4 ? sim::bridge_banks[i] : sim::bridge_esm; };
+    const auto sum = [](const image& bytes, sim::bridge_area a) {
+        return std::accumulate(&bytes[a.start], &bytes[a.start] + a.size, std::uint32_t{0});
+    };
+    const auto same = [&](std::size_t i) {
+        return sum(before, area(i)) == sum(f.new_image, area(i));
+    };
+    bool sum_blind = false;
+    for (std::size_t i = 0; i < 5; ++i) {
+        const sim::bridge_area a = area(i);
+        sum_blind =
+            sum_blind || (same(i) && !std::equal(&before[a.start], &before[a.start] + a.size,
+                                                 &f.new_image[a.start]));
+    }
+    const bool updated =
+        sum_blind || ostrel::testing::bridge_runs(s, f.new_image, copy_match::written_or_own);
+    const bool unchanged = std::none_of(dev.requests.begin(), dev.requests.end(), [](auto& r) {
+        return r.mode == sim::usb_mode::application && (r.bytes[1] == 'A' || r.bytes[1] == 'D');
+    });
+    const bool up_to_date = unchanged && (status & 0x03) != 0 && (status & 0x0C) != 0 &&
+                            same((status & 0x02) != 0 ? 1 : 0) &&
+                            same((status & 0x08) != 0 ? 3 : 2) && same(4);
+    if ((said("Firmware load complete!") && !loaded) ||
+        (said("VXR firmware update complete!") && !updated) || (said("Complete") && !erased) ||
+        (said("No update to VXR firmware needed") && !up_to_date)) {
+        violation("a success message for work the device does not bear out");
+    }
+    const auto asks = [&task](const char* option) {
+        return task.find(option) != std::string::npos;
+    };
+    if (result.status == 0 && ((asks("-f") && !loaded) || (asks("-x") && !erased) ||
+                               (asks("-u") && !updated && !up_to_date))) {
+        violation("status 0 for work not done");
+    }
+    // After -u: every valid bank holds a whole copy, and a pair that had a valid bank keeps
+    // one (unless the device claimed both banks of a pair: the update then erases all four).
+    if (asks("-u") && !torn &&
+        !ostrel::testing::no_partial_copy_valid(s, before, f.new_image,
+                                                copy_match::written_or_own)) {
+        violation("a valid bank holds neither a whole old nor a whole new copy");
+    }
+    for (const std::size_t pair : {ostrel::testing::config_pair, ostrel::testing::fw_pair}) {
+        if (asks("-u") && (status & 0x03) != 0x03 && (status & 0x0C) != 0x0C &&
+            (status >> pair & 3) != 0 && !sim::bank_valid(s, pair) &&
+            !sim::bank_valid(s, pair + 1)) {
+            violation("a pair that had a valid bank has none");
+        }
+    }
+}
+
+// A request as the program sends it: its layout, and when and to which identity it went.
+int note_sent(bool feature, const unsigned char* data, std::size_t length) {
+    if (const char* fault = ostrel::testing::request_fault(feature, feature, {data, length})) {
+        violation(fault);
+    }
+    sim::request_record r{};
+    r.time_ns = sim::inprocess_device::current().now_ns();
+    r.mode = feature ? sim::usb_mode::application : sim::usb_mode::bootloader;
+    std::copy_n(data, r.bytes.size(), r.bytes.begin());
+    sent.push_back(r);
+    return 0;
+}
+
+}  // namespace
+
+// The linker's --wrap gives these names, reserved as they are.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+extern "C" {
+int __real_hid_write(hid_device* dev, const unsigned char* data, size_t length);
+int __real_hid_send_feature_report(hid_device* dev, const unsigned char* data, size_t length);
+int __wrap_hid_write(hid_device* dev, const unsigned char* data, size_t length) {
+    return note_sent(false, data, length) + __real_hid_write(dev, data, length);
+}
+int __wrap_hid_send_feature_report(hid_device* dev, const unsigned char* data, size_t length) {
+    return note_sent(true, data, length) + __real_hid_send_feature_report(dev, data, length);
+}
+}
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    fixture& f = files();
+    static sim::inprocess_device& dev = sim::inprocess_device::reset();
+
+    // The device: the old images, the bridge banks the input names valid (bits 4 to 7 of the
+    // bank status as the input gives them), in either mode.
+    const std::string task = tasks[in.ConsumeIntegralInRange<std::size_t>(0, 7)];
+    const auto status_byte = in.ConsumeIntegral<std::uint8_t>();
+    const auto status = static_cast<std::uint8_t>(status_byte & 0x0F);
+    const bool bootloader = in.ConsumeIntegralInRange<int>(0, 3) == 0;
+    sim::device_state& state = dev.state();
+    const auto generation = state.generation;
+    std::memcpy(&state, &f.pristine, sizeof state);
+    state.generation = generation;
+    state.bank_status = status_byte;
+    ostrel::testing::invalidate_banks(state.bridge_flash, status);
+    sim::refresh_bridge(state);
+    sim::replug(state, bootloader ? sim::usb_mode::bootloader : sim::usb_mode::application);
+    const image before(state.bridge_flash, state.bridge_flash + flash_size);
+    dev.requests.clear();
+    dev.opens.clear();
+    sent.clear();
+
+    // The faults, and the unplug that ends the run.
+    std::vector<std::string> rules(in.ConsumeIntegralInRange<std::size_t>(0, 4));
+    std::generate(rules.begin(), rules.end(), [&in] { return fault_rule(in); });
+    rules.push_back("unplug=" + std::to_string(in.ConsumeIntegralInRange(1u, max_requests)));
+    run_text = (bootloader ? " bootloader, status " : " status ") + std::to_string(status_byte);
+    for (const std::string& rule : rules) {
+        dev.arm(rule);
+        run_text += " " + rule;
+    }
+    run_text += ": " + task;
+
+    // The Fullrom file: the old image with patches, one time in sixteen a little short or long.
+    std::copy(f.old_image.begin(), f.old_image.end(), f.new_image.begin());
+    const std::streamsize length = in.ConsumeIntegral<std::uint8_t>() < 240
+                                       ? flash_size
+                                       : flash_size - 64 + in.ConsumeIntegralInRange(0, 128);
+    for (int i = 0; i < 8 && in.remaining_bytes() > 0; ++i) {
+        const auto at = in.ConsumeIntegralInRange<std::uint32_t>(0, flash_size - 1);
+        const auto bytes = in.ConsumeBytes<std::uint8_t>(
+            std::min<std::size_t>(in.ConsumeIntegralInRange<std::size_t>(1, 16), flash_size - at));
+        std::copy(bytes.begin(), bytes.end(), f.new_image.begin() + at);
+    }
+    std::ofstream(f.dir + "/new.fullrom", std::ios::binary)
+        .write(reinterpret_cast<const char*>(f.new_image.data()), length);
+
+    std::vector<std::string> args;
+    std::istringstream words(task);
+    for (std::string w; words >> w;) {
+        args.push_back(w == "HEX" ? f.dir + "/new.hex" : w == "ROM" ? f.dir + "/new.fullrom" : w);
+    }
+    const std::int64_t start_ns = dev.now_ns();
+    dev.stall_limit = 5'000;  // calls with no time passing: a page's chunks take far fewer
+    const auto result = ostrel::testing::run_cli(args);  // sim::call_limit_reached ends it
+    dev.stall_limit = 0;
+
+    check_time(dev, start_ns);
+    for (const sim::request_record& r : dev.requests) {
+        if ((r.mode == sim::usb_mode::application) != (r.via == sim::channel::feature)) {
+            violation("a request on the other identity's channel");
+        }
+    }
+    if (result.status != 0 && (result.status != 1 || result.err.empty())) {
+        violation("an end other than status 0, or 1 with a message");
+    }
+    int hidden = 0;
+    for (const std::string& rule : rules) {
+        hidden = std::max(hidden, unmade(rule));
+    }
+    if (state.chaos.blind_spots == 0 && hidden < 2) {
+        check_claims(result, task, before, status, hidden == 1 && result.status != 0);
+    }
+    return 0;
+}
