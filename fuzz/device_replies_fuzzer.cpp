@@ -36,19 +36,13 @@ struct hid_device_ {
 
 namespace {
 
-// Calls after the end of the script: a connection's 15 s of attempts is some 120 calls,
-// a command's 1000 ms of 1 ms reads some 1000; no run of the program needs a hundredth of
-// this. Virtual time after it: every task connecting and timing out once more, generously.
-constexpr std::size_t max_calls_after_end = 200'000;
-constexpr std::int64_t max_ns_after_end = std::int64_t{600} * 1'000'000'000;
-
 // The run: the rest of its script, its virtual time, its open handles.
 struct run_state {
-    const std::uint8_t* script = nullptr;
-    std::size_t left = 0;
-    std::size_t calls_after_end = 0;
-    std::int64_t now_ns = 0;
-    std::int64_t end_of_script_ns = -1;  // when the script ran out (-1: it did not)
+    const std::uint8_t* script;
+    std::size_t left;
+    std::size_t calls_after_end;
+    std::int64_t now_ns;
+    std::int64_t end_of_script_ns;  // when the script ran out (-1: it did not)
     std::vector<hid_device*> handles;
 } run;
 
@@ -57,14 +51,15 @@ struct run_state {
     std::abort();
 }
 
-// False once the script is used up.
+// False once the script is used up. After that, a connection's 15 s of attempts is some 120
+// calls, a command's 1000 ms of 1 ms reads some 1000: no run of the program needs a
+// hundredth of 200,000 calls, nor 600 s (every task connecting and timing out once more).
 bool script_goes_on() {
     if (run.left > 0) {
         return true;
     }
     run.end_of_script_ns = run.end_of_script_ns < 0 ? run.now_ns : run.end_of_script_ns;
-    if (++run.calls_after_end > max_calls_after_end ||
-        run.now_ns - run.end_of_script_ns > max_ns_after_end) {
+    if (++run.calls_after_end > 200'000 || run.now_ns - run.end_of_script_ns > 600'000'000'000) {
         violation("the program goes on calling a device that is gone");
     }
     return false;
@@ -216,9 +211,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (args.empty()) {
         args.push_back("-v");
     }
-    run = run_state{};
-    run.script = data + 1;
-    run.left = size - 1;
+    run = {data + 1, size - 1, 0, 0, -1, {}};
     const auto result = ostrel::testing::run_cli(args);
     if (result.status != 0 && result.status != 1) {
         violation("an exit status other than 0 or 1");

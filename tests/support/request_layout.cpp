@@ -29,10 +29,9 @@ bool checksum_range(std::uint32_t start, std::uint32_t size) {
 
 // `fault` unless the fields are `sound`, and zeros after them (from byte `end` on).
 const char* fields(bytes b, bool sound, std::size_t end, const char* fault) {
-    if (!sound) {
-        return fault;
-    }
-    return zero_from(b, end) ? nullptr : "bytes after the request's fields not zero";
+    return !sound              ? fault
+           : zero_from(b, end) ? nullptr
+                               : "bytes after the request's fields not zero";
 }
 
 const char* application_fault(bytes b) {
