@@ -19,6 +19,7 @@
 namespace {
 
 using namespace ostrel::testing;
+using ostrel::testing::sim;  // the command, not the namespace
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;

@@ -10,6 +10,7 @@
 namespace {
 
 using namespace ostrel::testing;
+using ostrel::testing::sim;  // the command, not the namespace
 using ::testing::HasSubstr;
 
 TEST(ChaosBlackbox, ArmedFromTheCommandLineItDecidesEveryRequestAndTheProgramEnds) {
