@@ -43,23 +43,6 @@ class Blackbox : public ::testing::Test {
     const std::string rom = dir.file("new.fullrom");
 };
 
-TEST_F(Blackbox, SimulatorRejectsBadCommandLinesWithUsage) {
-    init();
-    for (const std::vector<std::string>& args :
-         std::vector<std::vector<std::string>>{{"fault", dir.path(), "explode"},
-                                               {"init", dir.path(), "--mode", "sideways"},
-                                               {"init", dir.path(), "--bank-status", "256"},
-                                               {"run", dir.path(), "ostrel_firmware_update"},
-                                               {"frobnicate", dir.path()}}) {
-        const auto result = sim(args);
-        EXPECT_EQ(result.status, 2) << args[0];
-        EXPECT_THAT(result.err, HasSubstr("usage: ostrel_sim")) << args[0];
-    }
-    const auto missing = sim({"show", dir.file("nothing-here")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_THAT(missing.err, HasSubstr("no virtual device"));
-}
-
 // The shipped program with `args` on a pseudo-terminal: all it wrote there, and its status.
 process_result run_on_terminal(const std::string& dir, const std::vector<std::string>& args) {
     std::vector<std::string> argv{sim_path, "run", dir, "--", program_path};

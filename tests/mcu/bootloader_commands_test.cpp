@@ -47,14 +47,6 @@ TEST_F(BootloaderCommands, MisalignedOrMisSizedRequestsAreRefusedWithoutSending)
     EXPECT_EQ(commands(), "ee");
 }
 
-TEST_F(BootloaderCommands, ShortPageEndsWithAShortChunk) {
-    ASSERT_TRUE(mcu_write_page(device, 0x404000, byte_vector(40, 0x12)));
-    ASSERT_EQ(commands(), "DDP");
-    EXPECT_EQ(dev->requests[1].bytes[2], 8);
-    EXPECT_EQ(flash()[39], 0x12);
-    EXPECT_EQ(flash()[40], 0xFF);
-}
-
 // A refusal queued behind a chunk fails the next chunk, or the page in the drain before 'P'.
 TEST_F(BootloaderCommands, RefusedChunkFailsThePageBeforeItsProgramRequest) {
     for (const int nth : {3, 16}) {

@@ -83,21 +83,6 @@ TEST_F(HexReader, ReadsEachByteToItsAddress) {
     }
 }
 
-TEST_F(HexReader, RecordsInAnyOrderReadAsTheSameImage) {
-    const bytes data = random_bytes(4096, 7);
-    std::vector<std::string> lines;
-    for (std::size_t at = 0; at < data.size(); at += 32) {
-        lines.push_back(line(0, static_cast<std::uint16_t>(0x8000 + at),
-                             bytes(data.begin() + static_cast<std::ptrdiff_t>(at),
-                                   data.begin() + static_cast<std::ptrdiff_t>(at) + 32)));
-    }
-    // An ascending run of records, then the rest in any order.
-    std::shuffle(lines.begin() + 64, lines.end(), std::mt19937(3));
-    ASSERT_TRUE(read(std::accumulate(lines.begin(), lines.end(), std::string()) + hex_eof));
-    EXPECT_EQ(image.base_address, 0x8000u);
-    EXPECT_EQ(image.data, data);
-}
-
 TEST_F(HexReader, DefectsFailNamingTheirLine) {
     const std::string ok = line(0, 0, {1});
     std::string bad_sum = hex_line(0, 0x20, {5});

@@ -1,8 +1,6 @@
-// The pieces of the bridge update: flash operations against the virtual bridge (arguments
-// refused before anything is sent, region writes with their progress), and Fullrom reading
-// and summing.
-// The bytes of each request are pinned in tests/device (RequestLayout), the requests each
-// operation sends in update_test.cpp.
+// The pieces of the bridge update: flash operations refuse arguments outside the flash before
+// anything is sent, and Fullrom reading and summing. The bytes of each request are pinned in
+// tests/device (RequestLayout), the requests each operation sends in update_test.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -21,7 +19,6 @@ using ostrel::byte_vector;
 using ostrel::sum_bytes;
 using namespace ostrel::vxr;
 using ::testing::Each;
-using ::testing::ElementsAre;
 
 TEST(BridgeFlash, RefusedArgumentsSendNothing) {
     auto& dev = sim::inprocess_device::reset();
@@ -36,24 +33,6 @@ TEST(BridgeFlash, RefusedArgumentsSendNothing) {
             erase_flash_sector(device, 0x100000), erase_flash_block(device, 0x1030000)}),
         Each(false));
     EXPECT_TRUE(dev.requests.empty());
-}
-
-TEST(BridgeFlash, RegionGoesIn32ByteChunksWithProgressAfterEachUntilARefusal) {
-    auto& dev = sim::inprocess_device::reset();
-    const byte_vector data(33, 0x5A);  // the bytes written are pinned by the update tests
-    std::vector<double> progress;
-    const auto record = [&progress](double p) { progress.push_back(p); };
-    auto device = connected();
-    EXPECT_TRUE(write_flash_bytes(device, 0x4FFF0, data, record));
-    EXPECT_THAT(requests(dev), ElementsAre("A 0x4FFF0+0x20", "A 0x50010+0x1"));
-    EXPECT_THAT(progress, ElementsAre(32.0 / 33.0, 1.0));
-
-    progress.clear();
-    sim::inprocess_device::reset().arm("refuse:app/A@3");
-    auto again = connected();
-    EXPECT_FALSE(write_flash_bytes(again, 0x1000, byte_vector(200, 0x00), record));
-    EXPECT_EQ(sim::inprocess_device::current().requests.size(), 3u);
-    EXPECT_EQ(progress.size(), 2u);
 }
 
 TEST(VxrFullrom, SumBytesEqualsTheWrappingByteSum) {

@@ -1,4 +1,4 @@
-// The -x and -u tasks through the program's command line, in-process.
+// The -u task's progress lines and its wait for a restarting application, in process.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -13,7 +13,6 @@
 namespace {
 
 using namespace bridge_test;
-using ::testing::EndsWith;
 
 TEST(UpdateTaskProgress, PrintsOnlyAfterMoreThanTwoAndAHalfPercent) {
     std::ostringstream out;
@@ -35,33 +34,6 @@ class UpdateTask : public ::testing::Test {
     const std::string header =
         "Loading VXR firmware file: " + path + "\nlength of file: 524288 bytes\n";
 };
-
-TEST_F(UpdateTask, EveryCombinationOfRegionsPrints39ProgressLines) {
-    const char* const names[] = {"config", "fw", "esm"};
-    const std::uint32_t places[] = {0x00100, 0x10000, 0x60000};
-    for (int regions = 1; regions < 8; ++regions) {
-        SCOPED_TRACE(regions);
-        auto& dev = device_holding(fresh, 0x05);
-        std::string out = header;
-        for (int i = 0; i < 3; ++i) {
-            if (regions >> i & 1) {
-                dev.state().bridge_flash[places[i]] ^= 0x01;
-                out += std::string("Need to update ") + names[i] + "\n";
-            }
-        }
-        const auto result = run_cli({"-u", path});
-        EXPECT_EQ(result.status + result.err.size(), 0u);
-        const std::string line = "VXR firmware progress: ";
-        const std::string first = regions == 1   ? "2.539%\n" + line + "5.078%"
-                                  : regions == 7 ? "2.507%\n" + line + "5.013%"
-                                                 : "";
-        const std::string last = regions == 1 ? "99.023" : regions == 7 ? "97.754" : "";
-        EXPECT_TRUE(result.out.starts_with(out + line += first));
-        EXPECT_THAT(result.out, EndsWith(last + "%\nVXR firmware update complete!\n"));
-        EXPECT_EQ(std::ranges::count(result.out, '%'), 39);  // one per progress line
-    }
-    EXPECT_EQ(run_cli({"-u", path}).out, header + "No update to VXR firmware needed\n");
-}
 
 // After -f, -u waits for the application to come back (see the black-box test), but not
 // for ever: as after a mode switch, it gives up once more than 15 s have passed.
