@@ -36,6 +36,8 @@ std::string padded(const std::string& text, std::size_t size) {
 }
 
 const std::string no_device = no_device_advice;
+const usb_mode app = usb_mode::application, boot = usb_mode::bootloader, gone = usb_mode::absent;
+const words none;
 const std::string in_bootloader =
     "The Ostrel waits in its bootloader (USB id 1209:4004): load its firmware with -f FILE, or "
     "unplug it and plug it back in.\n";
@@ -86,43 +88,22 @@ class Outcome : public ::testing::Test {
 // Versions: every failed connection says what was looked for and what to do, sends at most
 // the mode switch, and -v never switches the device; a failed query lets later ones run.
 TEST_F(Outcome, VersionQueries) {
+    const std::string no_ostrel = "could not connect to ostrel\n";
+    const std::string no_bootloader = "could not connect to bootloader\n";
+    // clang-format off
     const outcome rows[] = {
-        {{"-v", "-r", "-b"},
-         usb_mode::absent,
-         {},
-         "",
-         "could not connect to ostrel\n" + no_device + "could not connect to ostrel\n" + no_device +
-             "could not connect to bootloader\n" + no_device,
-         words{}},
-        {{"-v"},
-         usb_mode::bootloader,
-         {},
-         "",
-         "could not connect to ostrel\n" + in_bootloader,
-         words{}},
-        {{"-v", "-b"},
-         usb_mode::application,
-         {"denied"},
-         "",
-         "could not connect to ostrel\n" + access_hint + "could not connect to bootloader\n" +
-             access_hint,
-         words{}},
-        {{"-b"},
-         usb_mode::application,
-         {"noreturn"},
-         "",
-         "could not connect to bootloader\n" + never_back,
-         words{"B"},
-         usb_mode::absent,
-         15'000},
-        {{"-v", "-r", "-b"},
-         usb_mode::application,
-         {"noreply:app/*", "noreply:boot/*"},
+        {{"-v", "-r", "-b"}, gone, {}, "",
+         no_ostrel + no_device + no_ostrel + no_device + no_bootloader + no_device, none},
+        {{"-v"}, boot, {}, "", no_ostrel + in_bootloader, none},
+        {{"-v", "-b"}, app, {"denied"}, "",
+         no_ostrel + access_hint + no_bootloader + access_hint, none},
+        {{"-b"}, app, {"noreturn"}, "", no_bootloader + never_back, words{"B"}, gone, 15'000},
+        {{"-v", "-r", "-b"}, app, {"noreply:app/*", "noreply:boot/*"},
          "VXR7200 firmware version: " + padded("R1", 64) + "\n",
          "could not read application version\ncould not read bootloader version\n",
-         std::nullopt,
-         usb_mode::bootloader},
+         std::nullopt, boot},
     };
+    // clang-format on
     for (const outcome& row : rows) {
         check(row, old_rom);
     }
@@ -147,40 +128,34 @@ TEST_F(Outcome, FirmwareLoad) {
     for (const auto& [text, why] : refused) {
         write_file(hex, text);
         check({{"-f", hex},
-               usb_mode::application,
+               app,
                {},
                "Loading firmware file: " + hex + "\n",
                why + "Firmware load failed.\nNothing was sent to the Ostrel: check that " + hex +
                    " is the microcontroller's firmware.\n",
-               words{}},
+               none},
               old_rom);
     }
     const std::string absent = dir.file("absent.hex");
     write_file(hex, hex_file(0x404000, bytes(2048, 7)));
+    // clang-format off
     const outcome rows[] = {
-        {{"-f", absent},
-         usb_mode::application,
-         {},
+        {{"-f", absent}, app, {},
          "Loading firmware file: " + absent + "\nCould not open hex file: " + absent + "\n",
          "Firmware load failed.\n" + absent +
-             ": No such file or directory. Nothing was sent to "
-             "the Ostrel.\n",
-         words{}},
-        {{"-f"}, usb_mode::application, {}, "", "no filename given with -f option\n", words{}},
-        {{"-f", hex},
-         usb_mode::bootloader,
-         {"refuse:boot/P@2"},
+             ": No such file or directory. Nothing was sent to the Ostrel.\n",
+         none},
+        {{"-f"}, app, {}, "", "no filename given with -f option\n", none},
+        {{"-f", hex}, boot, {"refuse:boot/P@2"},
          "Loading firmware file: " + hex + "\nFirmware progress: 0%\n",
          "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel waits "
          "in its bootloader with an incomplete application. Run the same -f again to load it "
          "whole.\n"},
         // Nor does the bridge update after it try.
-        {{"-u", dir.file("absent.fullrom"), "-f", hex},
-         usb_mode::absent,
-         {},
-         "",
+        {{"-u", dir.file("absent.fullrom"), "-f", hex}, gone, {}, "",
          "Could not connect to bootloader. Firmware load aborted.\n" + no_device},
     };
+    // clang-format on
     for (const outcome& row : rows) {
         check(row, old_rom);
     }
@@ -197,57 +172,30 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     auto erased_copy = new_rom;
     erased_copy[0x1FFFF] = 0xFF;  // the last trailer byte of the firmware copy written
     const std::string erased = bridge_test::write_image(dir, "erased.fullrom", erased_copy);
-    const std::string header =
-        "Loading VXR firmware file: " + rom + "\nlength of file: 524288 bytes\n";
+    const std::string loading = "Loading VXR firmware file: ",
+                      length = "\nlength of file: 524288 bytes\n";
+    // clang-format off
     const outcome rows[] = {
-        {{"-x", "KQWIPEZO", "-u"},
-         usb_mode::application,
-         {},
-         "",
-         "no filename given with -u option\n",
-         words{}},
-        {{"-x", "KQWIPEZON"},
-         usb_mode::application,
-         {"refuse:app/D@4"},
-         del,
+        {{"-x", "KQWIPEZO", "-u"}, app, {}, "", "no filename given with -u option\n", none},
+        {{"-x", "KQWIPEZON"}, app, {"refuse:app/D@4"}, del,
          "Failed to delete Flash block 3\nThe bridge's flash is partly erased: run the same -x "
-         "again, or -u FILE to write an image.\n",
-         words{"D 0x00000+0x10000 x4"}},
-        {{"-r", "-x", "KQWIPEZON"},
-         usb_mode::application,
-         {"refuse:app/N"},
-         del + "Complete\n",
-         "could not read VXR7200 firmware version\n",
-         words{"N", "D 0x00000+0x10000 x8"}},
-        {{"-x", "KQWIPEZON"},
-         usb_mode::absent,
-         {},
-         del,
-         "Could not connect to Ostrel\n" + no_device},
-        {{"-u"}, usb_mode::application, {}, "", "no filename given with -u option\n", words{}},
-        {{"-u", missing},
-         usb_mode::application,
-         {},
-         "Loading VXR firmware file: " + missing + "\nCould not open file\n",
-         failed + missing + ": No such file or directory. Nothing was sent to the Ostrel.\n",
-         words{}},
-        {{"-u", huge},
-         usb_mode::application,
-         {},
-         "Loading VXR firmware file: " + huge + "\n",
+         "again, or -u FILE to write an image.\n", words{"D 0x00000+0x10000 x4"}},
+        {{"-r", "-x", "KQWIPEZON"}, app, {"refuse:app/N"}, del + "Complete\n",
+         "could not read VXR7200 firmware version\n", words{"N", "D 0x00000+0x10000 x8"}},
+        {{"-x", "KQWIPEZON"}, gone, {}, del, "Could not connect to Ostrel\n" + no_device},
+        {{"-u"}, app, {}, "", "no filename given with -u option\n", none},
+        {{"-u", missing}, app, {}, loading + missing + "\nCould not open file\n",
+         failed + missing + ": No such file or directory. Nothing was sent to the Ostrel.\n", none},
+        {{"-u", huge}, app, {}, loading + huge + "\n",
          "Fullrom file too long: more than 16777216 bytes found, 524288 bytes needed\n" + failed,
-         words{}},
-        {{"-u", rom}, usb_mode::absent, {}, header, "Could not connect to Ostrel\n" + no_device},
-        {{"-u", erased},
-         usb_mode::application,
-         {},
-         "Loading VXR firmware file: " + erased + "\nlength of file: 524288 bytes\n",
-         erased +
-             ": not a usable Fullrom image: the trailer of its firmware bank (0x1FFF0 to "
-             "0x1FFFF) is erased (0xFF) at 0x1FFFF\n" +
-             failed,
-         words{}},
+         none},
+        {{"-u", rom}, gone, {}, loading + rom + length,
+         "Could not connect to Ostrel\n" + no_device},
+        {{"-u", erased}, app, {}, loading + erased + length,
+         erased + ": not a usable Fullrom image: the trailer of its firmware bank (0x1FFF0 to "
+         "0x1FFFF) is erased (0xFF) at 0x1FFFF\n" + failed, none},
     };
+    // clang-format on
     for (const outcome& row : rows) {
         check(row, old_rom);
     }
