@@ -7,8 +7,6 @@
 #                                      over and over) and the kernel path (label vm: a QEMU
 #                                      guest, where the sanitizers see no more than here)
 #   scripts/sanitize.sh CTEST-ARGS...  the tests ctest selects with them, e.g. -L sweep
-#   OSTREL_CHAOS_SEEDS=N               seeds a task for the chaos label, default 50 here
-#                                      (250 in scripts/test.sh)
 #   SAN_BUILD_DIR=dir                  build directory, default build-asan
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,7 +24,6 @@ cmake -S . -B "$build" -G Ninja -DOSTREL_WERROR=ON -DOSTREL_BUILD_TESTS=ON \
 cmake --build "$build"
 export ASAN_OPTIONS=abort_on_error=0:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export OSTREL_CHAOS_SEEDS=${OSTREL_CHAOS_SEEDS:-50}
 [ $# -gt 0 ] || set -- -LE '^(sweep|vm)$'
 cd "$build"
 ctest --output-on-failure -j2 --timeout 1200 "$@"
