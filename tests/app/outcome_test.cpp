@@ -20,7 +20,7 @@ using bridge_test::requests;
 using sim::usb_mode;
 using words = std::vector<std::string>;
 
-struct outcome {
+struct outcome {  // NOLINT(clang-analyzer-optin.performance.Padding): a table
     words args;
     usb_mode mode;
     words faults;
@@ -65,7 +65,7 @@ class Outcome : public ::testing::Test {
         return dev;
     }
 
-    void check(const outcome& row, const std::vector<std::uint8_t>& bridge) {
+    static void check(const outcome& row, const std::vector<std::uint8_t>& bridge) {
         SCOPED_TRACE(row.args.back() + " " + (row.faults.empty() ? "" : row.faults[0]));
         auto& dev = prepare(row.mode, bridge, row.faults);
         const auto start = dev.now_ns();
@@ -127,12 +127,15 @@ TEST_F(Outcome, FirmwareLoad) {
     };
     for (const auto& [text, why] : refused) {
         write_file(hex, text);
+        const std::string nothing_sent =
+            "Firmware load failed.\nNothing was sent to the Ostrel: "
+            "check that " +
+            hex + " is the microcontroller's firmware.\n";
         check({{"-f", hex},
                app,
                {},
                "Loading firmware file: " + hex + "\n",
-               why + "Firmware load failed.\nNothing was sent to the Ostrel: check that " + hex +
-                   " is the microcontroller's firmware.\n",
+               why + nothing_sent,
                none},
               old_rom);
     }
