@@ -1,0 +1,207 @@
+// The link to the device: connecting and the wait for re-enumeration, the application's
+// queries and commands with their deadlines, the bootloader's version query, and the bytes
+// of every application request.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "device/command_channel.h"
+#include "device/device_link.h"
+#include "sim/inprocess_device.h"
+#include "vxr/flash_requests.h"
+
+namespace {
+
+using namespace ostrel;
+using sim::inprocess_device;
+using sim::usb_mode;
+using ::testing::ElementsAreArray;
+
+constexpr std::int64_t ms = 1'000'000;
+constexpr std::array<std::uint8_t, 2> t_or_e{'T', 'E'};
+
+// A device with the given versions, connected in `mode`, and a buffer for the queries.
+struct connected {
+    explicit connected(usb_mode mode, const std::vector<const char*>& faults = {}) {
+        dev = &inprocess_device::reset({.mode = mode,
+                                        .app_version = "1.2.3",
+                                        .bootloader_version = "BL-7",
+                                        .bridge_version = "VXR 9"});
+        for (const char* rule : faults) {
+            dev->arm(rule);
+        }
+        EXPECT_TRUE(mode == usb_mode::application ? device.connect_app()
+                                                  : device.connect_bootloader());
+        start = dev->now_ns();
+    }
+    double waited_ms() const { return static_cast<double>(dev->now_ns() - start) / ms; }
+
+    inprocess_device* dev;
+    device_link device;
+    hid_report buffer{};
+    std::int64_t start;
+};
+
+// An open application handle whose 'T' reply already waits in the input queue.
+struct queued_reply {
+    queued_reply() : dev(inprocess_device::reset()) {
+        handle = hid_open(device_vendor_id, app_product_id, nullptr);
+        const hid_report request = build_bank_status_request();
+        hid_send_feature_report(handle, request.data(), request.size());
+    }
+    ~queued_reply() { hid_close(handle); }
+
+    inprocess_device& dev;
+    hid_device* handle;
+};
+
+std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
+}
+
+TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
+    auto& dev = inprocess_device::reset();
+    device_link device;
+    ASSERT_TRUE(device.connect_bootloader());
+    EXPECT_TRUE(device.bootloader_open());
+    EXPECT_FALSE(device.app_open());
+    ASSERT_EQ(dev.requests.size(), 1u);
+    EXPECT_EQ(dev.requests[0].bytes[1], 'B');
+    EXPECT_EQ(dev.requests[0].via, sim::channel::feature);
+    // Opens: bootloader (fails), application (temporary), then every 250 ms until the
+    // device is back (default re-enumeration 500 ms).
+    ASSERT_EQ(dev.opens.size(), 4u);
+    const auto sent = dev.requests[0].time_ns;
+    EXPECT_NEAR(static_cast<double>(dev.opens[2].time_ns - sent) / ms, 250.0, 0.1);
+    EXPECT_FALSE(dev.opens[2].opened);
+    EXPECT_NEAR(static_cast<double>(dev.opens[3].time_ns - sent) / ms, 500.0, 0.1);
+    EXPECT_TRUE(dev.opens[3].opened);
+    EXPECT_EQ(dev.state().mode, usb_mode::bootloader);
+}
+
+TEST(ConnectBootloader, GivesUpJustAfter15000msNotEarlier) {
+    auto& dev = inprocess_device::reset();
+    dev.arm("noreturn");
+    device_link device;
+    EXPECT_FALSE(device.connect_bootloader());
+    EXPECT_FALSE(device.bootloader_open());
+    const auto sent = dev.requests.at(0).time_ns;
+    const double waited = static_cast<double>(dev.now_ns() - sent) / ms;
+    EXPECT_GT(waited, 15000.0);
+    EXPECT_LE(waited, 15251.0);
+    // The last attempt to open came after more than 15000 ms... not before.
+    EXPECT_GE(static_cast<double>(dev.opens.back().time_ns - sent) / ms, 15000.0);
+}
+
+// Each application query and command: its answer past stray reports, or its deadline when
+// the answer does not come (an earlier reply left in the buffer is not taken for it; a
+// device that streams unrelated reports does not hold it for ever; a refusal ends it).
+TEST(ApplicationChannel, EveryQueryAnswersOrGivesUpAtItsDeadline) {
+    enum class ask : std::uint8_t { app_version, bridge_version, bank_status };
+    const struct {
+        ask what;
+        std::vector<const char*> faults;
+        std::optional<std::string> answer;
+        double min_ms, max_ms;
+    } rows[] = {
+        {ask::app_version, {"stray:app/*=2"}, padded("1.2.3", 64), 0, 10},
+        {ask::bridge_version, {"stray:app/N=3"}, padded("VXR 9", 64), 0, 10},
+        {ask::app_version, {"noreply:app/*"}, std::nullopt, 0, 11},  // one 10 ms read
+        {ask::bridge_version, {"noreply:app/N"}, std::nullopt, 1000, 1002},
+        {ask::app_version, {"noreply", "stream"}, std::nullopt, 2000, 2015},
+        {ask::bridge_version, {"noreply", "stream"}, std::nullopt, 2000, 2015},
+        {ask::bank_status, {}, "T", 0, 1},
+        {ask::bank_status, {"refuse:app/T"}, std::nullopt, 0, 1},
+        {ask::bank_status, {"delay:app/T=900"}, "T", 900, 901},
+        {ask::bank_status, {"delay:app/T=1100"}, std::nullopt, 1000, 1002},
+        {ask::bank_status, {"noreply:app/T", "stream"}, std::nullopt, 1000, 1003},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.faults.empty() ? "" : row.faults[0]);
+        connected c(usb_mode::application, row.faults);
+        c.buffer[0] = 'N';
+        std::optional<std::string> answer;
+        if (row.what == ask::bank_status) {
+            const auto reply = c.device.app_command(build_bank_status_request(), 'T');
+            answer = reply ? std::optional<std::string>(std::string(1, char((*reply)[0])))
+                           : std::nullopt;
+        } else {
+            answer = row.what == ask::bridge_version ? c.device.read_bridge_version(c.buffer)
+                                                     : c.device.read_app_version(c.buffer);
+        }
+        EXPECT_EQ(answer, row.answer);
+        EXPECT_GE(c.waited_ms(), row.min_ms);
+        EXPECT_LE(c.waited_ms(), row.max_ms);
+        EXPECT_EQ(c.dev->requests.size(), 1u);
+    }
+}
+
+TEST(ReadReply, NullHandleWatchesTheClockUntilTheDeadline) {
+    auto& dev = inprocess_device::reset();
+    const auto start = dev.now_ns();
+    EXPECT_FALSE(read_reply(nullptr, t_or_e, 5));
+    EXPECT_GT(dev.now_ns() - start, 5 * ms);
+    EXPECT_LT(dev.now_ns() - start, 7 * ms);
+}
+
+TEST(ReadReply, DeviceThatLeftIsPolledOncePerMillisecondNotSpun) {
+    queued_reply q;
+    q.dev.arm("unplug=1");
+    const hid_report request = build_bank_status_request();
+    hid_send_feature_report(q.handle, request.data(), request.size());  // the device leaves
+    const auto start = q.dev.now_ns();
+    const auto calls = q.dev.hid_calls;
+    EXPECT_FALSE(read_reply(q.handle, t_or_e, 1000));
+    EXPECT_GT(q.dev.now_ns() - start, 1000 * ms);
+    EXPECT_LT(q.dev.hid_calls - calls, 1100u);
+}
+
+TEST(VersionQuery, BootloaderTakesTheFirstReportWholeWhateverItsFirstByte) {
+    connected c(usb_mode::bootloader, {"stray:boot/*=1"});
+    c.buffer.fill(0xAB);  // what an earlier reply left: bytes 2 to 64 go out as they stand
+    const auto version = c.device.read_bootloader_version(c.buffer);
+    ASSERT_TRUE(version);
+    ASSERT_EQ(version->size(), 65u);
+    EXPECT_EQ(version->substr(0, 6), "?stray");
+    // The 64-byte input report fills bytes 0 to 63; byte 64 keeps what was there.
+    EXPECT_EQ(static_cast<std::uint8_t>(version->back()), 0xAB);
+    const auto& request = c.dev->requests.back();
+    EXPECT_EQ(request.via, sim::channel::output);
+    EXPECT_EQ(request.bytes[1], '*');
+    EXPECT_EQ(request.bytes[2], 0xAB);
+}
+
+TEST(VersionQuery, BootloaderReplyWithoutReportIdIsReadAsText) {
+    connected c(usb_mode::bootloader);
+    EXPECT_EQ(c.device.read_bootloader_version(c.buffer), padded("BL-7", 65));
+}
+
+// The request layouts, byte for byte; every byte not listed is zero.
+hid_report expected(std::initializer_list<std::uint8_t> head) {
+    hid_report report{};
+    std::copy(head.begin(), head.end(), report.begin());
+    return report;
+}
+
+TEST(RequestLayout, EveryApplicationCommandByteForByte) {
+    EXPECT_THAT(build_bank_status_request(), ElementsAreArray(expected({0, 'T'})));
+    EXPECT_THAT(build_checksum_request(0x00028000, 0x00018000),
+                ElementsAreArray(expected({0, 'K', 0x00, 0x80, 0x02, 0, 0x00, 0x80, 0x01, 0})));
+    const std::array<std::uint8_t, 3> data{0xDE, 0xAD, 0x01};
+    EXPECT_THAT(build_write_request(0x27FF0, data),
+                ElementsAreArray(expected({0, 'A', 3, 0xF0, 0x7F, 0x02, 0, 0xDE, 0xAD, 0x01})));
+    std::array<std::uint8_t, 32> longest{};
+    longest.fill(0x5A);
+    EXPECT_EQ(build_write_request(0x10, longest)[38], 0x5A);  // the last of 32 data bytes
+    EXPECT_THAT(build_sector_erase_request(0x27000),
+                ElementsAreArray(
+                    expected({0, 'D', 0x80, 0x27, 'K', 'Q', 'W', 'I', 'P', 'E', 'Z', 'O', 'N'})));
+    EXPECT_THAT(build_block_erase_request(0x30000),
+                ElementsAreArray(
+                    expected({0, 'D', 0x03, 0x00, 'K', 'Q', 'W', 'I', 'P', 'E', 'Z', 'O', 'N'})));
+}
+
+}  // namespace
