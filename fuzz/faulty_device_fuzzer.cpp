@@ -9,7 +9,7 @@
 //
 // Checked after every run (abort on violation):
 // - the run ends within the limits it waits under for what it sent, no wait for the device
-//   goes on past 15 s, and it never calls hidapi over and over while no time passes;
+//   goes on past 15 s, and it does not spin (it calls hidapi about once a millisecond);
 // - every request is one the device knows, with a sound layout (request_layout.h), those
 //   sent to a device that has gone included;
 // - status 0, or 1 with a message; "Firmware load complete!", "VXR firmware update
@@ -46,7 +46,7 @@
 namespace {
 
 using image = std::vector<std::uint8_t>;
-using ostrel::testing::copy_match;
+constexpr auto own_too = ostrel::testing::copy_match::written_or_own;
 
 constexpr std::uint32_t flash_size = sim::bridge_flash_size;
 constexpr std::uint32_t max_requests = 1200;
@@ -150,8 +150,14 @@ void check_time(const sim::inprocess_device& dev, std::int64_t start_ns) {
     for (const sim::request_record& r : sent) {
         bound_ms += 3 + limit_ms(r.bytes[1], r.mode == sim::usb_mode::application);
     }
-    if (dev.now_ns() - start_ns > bound_ms * 1'000'000) {
+    const std::int64_t elapsed_ms = (dev.now_ns() - start_ns) / 1'000'000;
+    if (elapsed_ms >= bound_ms) {
         violation("the run took longer than the limits of what it sent");
+    }
+    // Waiting, it calls hidapi about once a millisecond; a request takes a few calls more, a
+    // flood of reports a read each.
+    if (dev.hid_calls > 1000 + 100 * sent.size() + 4 * elapsed_ms) {
+        violation("more hidapi calls than the run's waits allow: it spins");
     }
     std::size_t next = 0;
     std::size_t first = 0;  // the first attempt of the current wait
@@ -169,10 +175,17 @@ void check_time(const sim::inprocess_device& dev, std::int64_t start_ns) {
     }
 }
 
+// The task (the command line) of the run.
+std::string task;
+
+bool asks(const char* option) {
+    return task.find(option) != std::string::npos;
+}
+
 // What the run claimed and left against what the device holds; `before` is the bridge's
 // flash at the start, `status` its bank status then; `torn` excuses a valid bank with a hole.
-void check_claims(const ostrel::testing::cli_result& result, const std::string& task,
-                  const image& before, std::uint8_t status, bool torn) {
+void check_claims(const ostrel::testing::cli_result& result, const image& before,
+                  std::uint8_t status, bool torn) {
     const fixture& f = files();
     const auto said = [&result](const std::string& line) {
         return ("\n" + result.out).find("\n" + line + "\n") != std::string::npos;
@@ -202,8 +215,7 @@ void check_claims(const ostrel::testing::cli_result& result, const std::string& 
             sum_blind || (same(i) && !std::equal(&before[a.start], &before[a.start] + a.size,
                                                  &f.new_image[a.start]));
     }
-    const bool updated =
-        sum_blind || ostrel::testing::bridge_runs(s, f.new_image, copy_match::written_or_own);
+    const bool updated = sum_blind || ostrel::testing::bridge_runs(s, f.new_image, own_too);
     const bool unchanged = std::none_of(dev.requests.begin(), dev.requests.end(), [](auto& r) {
         return r.mode == sim::usb_mode::application && (r.bytes[1] == 'A' || r.bytes[1] == 'D');
     });
@@ -215,9 +227,6 @@ void check_claims(const ostrel::testing::cli_result& result, const std::string& 
         (said("No update to VXR firmware needed") && !up_to_date)) {
         violation("a success message for work the device does not bear out");
     }
-    const auto asks = [&task](const char* option) {
-        return task.find(option) != std::string::npos;
-    };
     if (result.status == 0 && ((asks("-f") && !loaded) || (asks("-x") && !erased) ||
                                (asks("-u") && !updated && !up_to_date))) {
         violation("status 0 for work not done");
@@ -225,8 +234,7 @@ void check_claims(const ostrel::testing::cli_result& result, const std::string& 
     // After -u: every valid bank holds a whole copy, and a pair that had a valid bank keeps
     // one (unless the device claimed both banks of a pair: the update then erases all four).
     if (asks("-u") && !torn &&
-        !ostrel::testing::no_partial_copy_valid(s, before, f.new_image,
-                                                copy_match::written_or_own)) {
+        !ostrel::testing::no_partial_copy_valid(s, before, f.new_image, own_too)) {
         violation("a valid bank holds neither a whole old nor a whole new copy");
     }
     for (const std::size_t pair : {ostrel::testing::config_pair, ostrel::testing::fw_pair}) {
@@ -274,14 +282,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The device: the old images, the bridge banks the input names valid (bits 4 to 7 of the
     // bank status as the input gives them), in either mode.
-    const std::string task = tasks[in.ConsumeIntegralInRange<std::size_t>(0, 7)];
+    task = tasks[in.ConsumeIntegralInRange<std::size_t>(0, 7)];
     const auto status_byte = in.ConsumeIntegral<std::uint8_t>();
     const auto status = static_cast<std::uint8_t>(status_byte & 0x0F);
     const bool bootloader = in.ConsumeIntegralInRange<int>(0, 3) == 0;
     sim::device_state& state = dev.state();
-    const auto generation = state.generation;
-    std::memcpy(&state, &f.pristine, sizeof state);
-    state.generation = generation;
+    std::memcpy(&state, &f.pristine, sizeof state);  // no handle outlives its run
     state.bank_status = status_byte;
     ostrel::testing::invalidate_banks(state.bridge_flash, status);
     sim::refresh_bridge(state);
@@ -290,6 +296,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dev.requests.clear();
     dev.opens.clear();
     sent.clear();
+    dev.hid_calls = 0;
 
     // The faults, and the unplug that ends the run.
     std::vector<std::string> rules(in.ConsumeIntegralInRange<std::size_t>(0, 4));
@@ -322,9 +329,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         args.push_back(w == "HEX" ? f.dir + "/new.hex" : w == "ROM" ? f.dir + "/new.fullrom" : w);
     }
     const std::int64_t start_ns = dev.now_ns();
-    dev.stall_limit = 5'000;  // calls with no time passing: a page's chunks take far fewer
-    const auto result = ostrel::testing::run_cli(args);  // sim::call_limit_reached ends it
-    dev.stall_limit = 0;
+    const auto result = ostrel::testing::run_cli(args);
 
     check_time(dev, start_ns);
     for (const sim::request_record& r : dev.requests) {
@@ -335,12 +340,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (result.status != 0 && (result.status != 1 || result.err.empty())) {
         violation("an end other than status 0, or 1 with a message");
     }
-    int hidden = 0;
-    for (const std::string& rule : rules) {
-        hidden = std::max(hidden, unmade(rule));
+    // Without faults (the unplug still armed), a run from the application, or with -f and no
+    // version read that needs it, does the job, given an image that is whole (patches may make
+    // it one the program refuses).
+    if (rules.size() == 1 && state.fault_count == 1 && length == flash_size &&
+        (!bootloader || (asks("-f") && !asks("-v"))) && result.status != 0 &&
+        std::equal(f.old_image.begin(), f.old_image.end(), f.new_image.begin())) {
+        violation("a run without faults failed");
     }
+    const int hidden = std::transform_reduce(
+        rules.begin(), rules.end(), 0, [](int a, int b) { return std::max(a, b); }, unmade);
     if (state.chaos.blind_spots == 0 && hidden < 2) {
-        check_claims(result, task, before, status, hidden == 1 && result.status != 0);
+        check_claims(result, before, status, hidden == 1 && result.status != 0);
     }
     return 0;
 }
