@@ -341,11 +341,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         violation("an end other than status 0, or 1 with a message");
     }
     // Without faults (the unplug still armed), a run from the application, or with -f and no
-    // version read that needs it, does the job, given an image that is whole (patches may make
-    // it one the program refuses).
-    if (rules.size() == 1 && state.fault_count == 1 && length == flash_size &&
-        (!bootloader || (asks("-f") && !asks("-v"))) && result.status != 0 &&
-        std::equal(f.old_image.begin(), f.old_image.end(), f.new_image.begin())) {
+    // version read that needs it, does the job; with -u, given the old image (patches may make
+    // one the program refuses).
+    if (rules.size() == 1 && state.fault_count == 1 && result.status != 0 &&
+        (!bootloader || (asks("-f") && !asks("-v"))) &&
+        (!asks("-u") || (length == flash_size && std::equal(f.old_image.begin(), f.old_image.end(),
+                                                            f.new_image.begin())))) {
         violation("a run without faults failed");
     }
     const int hidden = std::transform_reduce(
