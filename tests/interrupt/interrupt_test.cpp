@@ -19,6 +19,13 @@ const sweep_row interrupts[] = {
                "bootloader with an incomplete application. Run the same -f again to load it "
                "whole.",
      .from_app = true},
+    // Killed outright as the device takes the third page: the progress of the two pages done
+    // has reached the pipe.
+    {.name = "LoadKilledHasPrintedEachPageDone",
+     .hex = 0x800,
+     .faults = {"kill:boot/P@3"},
+     .printed = "Firmware progress: 0%\nFirmware progress: 25%\n",
+     .from_app = true},
     {.name = "UpdateStoppedBySigtermLeavesTheOldBanks",
      .faults = {"kill:app/A@100=15"},
      .advice = "The update was interrupted: the bridge still starts from its old banks. Run the "

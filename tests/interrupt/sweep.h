@@ -95,6 +95,7 @@ struct sweep_row {
     std::size_t data_step = 0;
     std::string setup{};     // a rule armed for the reference run and each faulted run
     std::string advice{};    // the exact line after the failure line
+    std::string printed{};   // what a run killed outright has printed last (a pipe's reader saw)
     int banks_after = -1;    // the bank status the fault leaves (-1: any safe one)
     std::uint8_t banks = 5;  // -u: the banks the old image holds valid (bank status)
     bool from_app = false;   // -f: the device starts in its application, else its bootloader
@@ -247,7 +248,8 @@ class sweeper {
         if (r.status == 0) {
             honest = !(kill && first) && completed(r);
         } else if (kill) {
-            honest = r.status == 128 + signal && (signal == 9 || told) && (!first || ends_at(rule));
+            honest = r.status == 128 + signal && (signal == 9 || told) &&
+                     (!first || ends_at(rule)) && (!first || r.out.ends_with(row_.printed));
         }
         const sim::device_state& s = dev_.state();
         const bool safe = row_.hex != 0 ||
