@@ -55,23 +55,6 @@ file_device& device() {
     return instance;
 }
 
-// The signal of a `kill` rule that fired on the request just taken (0: none), which is then
-// disarmed. The model counts a rule's matching requests in `seen`; a rule still armed whose
-// count has reached its occurrence (the first match when it names none) has fired on this
-// very request.
-int kill_rule_fired(device_state& state) {
-    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
-        const fault_rule& rule = state.faults[i];
-        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
-            const int signal = rule.value == 0 ? SIGKILL : static_cast<int>(rule.value);
-            std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
-            --state.fault_count;
-            return signal;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 device_state* state() {
@@ -146,7 +129,7 @@ void log_request(const request_record& record) {
         [[maybe_unused]] const ssize_t written = write(device().log_fd, &record, sizeof record);
     }
     if (device().ready) {
-        device().pending_signal = kill_rule_fired(*device().file.get());  // sent by unlock()
+        device().pending_signal = take_fired_kill(*device().file.get());  // sent by unlock()
     }
 }
 

@@ -14,6 +14,7 @@
 // kill     the program that sent the matching request gets the signal right after the
 //          device took it (shipped-program runs under `ostrel_sim run`); the rule is then
 //          disarmed
+#include <algorithm>
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -121,6 +122,20 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
         return std::nullopt;
     }
     return rule;
+}
+
+int take_fired_kill(device_state& state) {
+    constexpr int sigkill = 9;  // Linux's number, also for the stand-in under Wine
+    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
+        const fault_rule& rule = state.faults[i];
+        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
+            const int signal = rule.value == 0 ? sigkill : static_cast<int>(rule.value);
+            std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
+            --state.fault_count;
+            return signal;
+        }
+    }
+    return 0;
 }
 
 std::string format_fault_rule(const fault_rule& rule) {

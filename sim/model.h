@@ -81,6 +81,12 @@ std::int64_t next_event_ns(const device_state& state);
 // Faults, parsed from and printed as the rule syntax of `ostrel_sim fault`.
 std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string& error);
 std::string format_fault_rule(const fault_rule& rule);
+
+// The Linux signal of a `kill` rule that fired on the request just taken (its value; 9,
+// SIGKILL, when it names none), the rule then disarmed; 0 when none fired. The model counts
+// a rule's matching requests in `seen`: a rule still armed whose count has reached its
+// occurrence (the first match when it names none) has fired on this very request.
+int take_fired_kill(device_state& state);
 bool arm_fault(device_state& state, const fault_rule& rule);
 
 // Outcome of a command handled by a part of the device.

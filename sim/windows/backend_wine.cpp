@@ -80,22 +80,6 @@ wine_device& device() {
     return instance;
 }
 
-// The signal of a `kill` rule that fired on the request just taken (0: none), which is then
-// disarmed; as in sim/backend_file.cpp.
-int kill_rule_fired(device_state& state) {
-    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
-        const fault_rule& rule = state.faults[i];
-        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
-            constexpr int linux_sigkill = 9;
-            const int signal = rule.value == 0 ? linux_sigkill : static_cast<int>(rule.value);
-            std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
-            --state.fault_count;
-            return signal;
-        }
-    }
-    return 0;
-}
-
 }  // namespace
 
 device_state* state() {
@@ -143,7 +127,7 @@ void log_request(const request_record& record) {
         static_cast<void>(WriteFile(device().log, &record, sizeof record, &written, nullptr));
     }
     if (device().state != nullptr) {
-        device().pending_signal = kill_rule_fired(*device().state);  // sent by unlock()
+        device().pending_signal = take_fired_kill(*device().state);  // sent by unlock()
     }
 }
 
