@@ -256,8 +256,7 @@ class sweeper {
                           (no_partial_copy_valid(s, old_, image_, written) && bridge_bootable(s));
         const bool banks = row_.banks_after < 0 || s.bank_status == row_.banks_after;
         EXPECT_TRUE(honest && safe && banks)
-            << "status " << r.status << ", bank status " << int(s.bank_status) << "\n"
-            << r.err;
+            << "status " << r.status << ", bank status " << int(s.bank_status) << ": " << r.err;
         return honest && safe && banks;
     }
 
@@ -275,7 +274,7 @@ class sweeper {
                     r.out.ends_with("No update to VXR firmware needed\n")) &&
                        bridge_runs(s, image_, written) && one_valid_bank_per_pair(s) &&
                        std::string(s.bridge_version) == "VXR NEW");
-        EXPECT_TRUE(done) << "status " << r.status << ", bank status " << int(s.bank_status) << "\n"
+        EXPECT_TRUE(done) << "status " << r.status << ", bank status " << int(s.bank_status) << ": "
                           << r.err;
         return done;
     }
