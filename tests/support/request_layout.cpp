@@ -99,11 +99,8 @@ const char* bootloader_fault(bytes b) {
 }  // namespace
 
 const char* request_fault(bool to_application, bool feature, bytes report) {
-    if (report.size() != 65 || report[0] != 0x00) {
-        return "not 65 bytes with report number 0";
-    }
-    if (feature != to_application) {
-        return "sent on the other identity's channel";
+    if (report.size() != 65 || report[0] != 0x00 || feature != to_application) {
+        return "not 65 bytes, report number 0, on the identity's channel";
     }
     return to_application ? application_fault(report) : bootloader_fault(report);
 }
