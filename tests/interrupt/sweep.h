@@ -60,7 +60,9 @@ class device {
         }
         const bytes raw = read_bytes(sim::state_file::log_path(path()));
         request_log records(raw.size() / sizeof(sim::request_record));
-        std::memcpy(records.data(), raw.data(), records.size() * sizeof(sim::request_record));
+        if (!records.empty()) {  // an empty log's data() may be null, which memcpy must not get
+            std::memcpy(records.data(), raw.data(), records.size() * sizeof(sim::request_record));
+        }
         return records;
     }
 
