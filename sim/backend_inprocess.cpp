@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "sim/backend.h"
 #include "sim/inprocess_device.h"
@@ -11,26 +12,39 @@
 namespace sim {
 namespace {
 
-std::unique_ptr<inprocess_device>& slot() {
-    static std::unique_ptr<inprocess_device> device;
-    return device;
+std::vector<std::unique_ptr<inprocess_device>>& devices() {
+    static std::vector<std::unique_ptr<inprocess_device>> list;
+    return list;
 }
 
 }  // namespace
 
 inprocess_device& inprocess_device::reset(const device_options& options) {
+    devices().clear();
+    return add(options);
+}
+
+inprocess_device& inprocess_device::add(const device_options& options) {
     auto device = std::make_unique<inprocess_device>();
     device->state_ = std::make_unique<device_state>();
     init_state(*device->state_, options);
-    slot() = std::move(device);
-    return *slot();
+    devices().push_back(std::move(device));
+    return *devices().back();
 }
 
 inprocess_device& inprocess_device::current() {
-    if (!slot()) {
+    if (devices().empty()) {
         reset();
     }
-    return *slot();
+    return *devices().front();
+}
+
+inprocess_device& inprocess_device::at(std::size_t index) {
+    return index == 0 ? current() : *devices().at(index);
+}
+
+std::size_t inprocess_device::count() {
+    return devices().empty() ? 1 : devices().size();
 }
 
 void inprocess_device::advance_to_ns(std::int64_t time_ns) {
@@ -49,7 +63,15 @@ void inprocess_device::arm(const std::string& rule) {
 
 namespace backend {
 
-device_state* state() {
+std::size_t device_count() {
+    return inprocess_device::count();
+}
+
+// Counts the call against the limits of the first device, whose clock serves all.
+device_state* state(std::size_t index) {
+    if (index >= inprocess_device::count()) {
+        return nullptr;
+    }
     auto& device = inprocess_device::current();
     if (++device.hid_calls > device.hid_call_limit && device.hid_call_limit != 0) {
         throw call_limit_reached("more than " + std::to_string(device.hid_call_limit) +
@@ -62,15 +84,20 @@ device_state* state() {
         throw call_limit_reached("more than " + std::to_string(device.stall_limit) +
                                  " hidapi calls while no time passed");
     }
-    return &device.state();
+    return &inprocess_device::at(index).state();
 }
 
-// One process, one device: nothing to hold it against.
-void lock() {}
-void unlock() {}
+// One process: nothing to hold a device against.
+void lock(std::size_t /*index*/) {}
+void unlock(std::size_t /*index*/) {}
 
-std::string device_path() {
-    return "virtual:ostrel:inprocess:" + std::to_string(getpid());
+std::string device_path(std::size_t index) {
+    const std::string port = usb_port(inprocess_device::at(index).state());
+    if (!port.empty()) {
+        return port + ":1.0";
+    }
+    return "virtual:ostrel:inprocess:" + std::to_string(getpid()) +
+           (index == 0 ? "" : ":" + std::to_string(index));
 }
 
 std::int64_t now_ns() {
@@ -85,13 +112,13 @@ void wait_for_event_ns(std::int64_t time_ns) {
     wait_until_ns(time_ns);
 }
 
-void log_request(const request_record& record) {
-    inprocess_device::current().requests.push_back(record);
+void log_request(const request_record& record, std::size_t index) {
+    inprocess_device::at(index).requests.push_back(record);
 }
 
-void note_open(std::uint16_t product_id, bool opened) {
-    auto& device = inprocess_device::current();
-    device.opens.push_back({device.now_ns(), product_id, opened});
+void note_open(std::uint16_t product_id, bool opened, std::size_t index) {
+    auto& device = inprocess_device::at(index);
+    device.opens.push_back({now_ns(), product_id, opened});
 }
 
 }  // namespace backend

@@ -121,9 +121,14 @@ struct device_state {
     char bridge_base_version[version_size];
 
     chaos_record chaos;
+
+    // Where the device sits on USB: its port path ("1-4.2"; empty: none, as a device that
+    // is not on USB) and its serial number (empty: none). A mode switch changes neither.
+    char usb_port[version_size];
+    char serial[version_size];
 };
 
 inline constexpr std::uint32_t state_magic = 0x4C525453;  // "STRL"
-inline constexpr std::uint32_t state_layout_version = 4;
+inline constexpr std::uint32_t state_layout_version = 5;
 
 }  // namespace sim

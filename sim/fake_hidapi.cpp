@@ -12,6 +12,7 @@
 #include <deque>
 #include <new>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <hidapi.h>
@@ -19,6 +20,7 @@
 #include "sim/backend.h"
 
 struct hid_device_ {
+    std::size_t index;  // the device's place among those on the virtual USB
     std::uint16_t product_id;
     std::uint32_t generation;
     bool nonblocking;
@@ -35,21 +37,27 @@ using sim::backend::device_hold;
 
 const wchar_t* last_error = L"Success";
 
-// The open handles and the device they were opened on (a test may replace the device).
+// The open handles, and the device each index was last seen with (a test may replace the
+// devices).
 std::vector<hid_device*> open_handles;
-const device_state* handles_device = nullptr;
+std::vector<const device_state*> handles_devices;
 
-// The open handles that still talk to the device as it is now. One vector serves every
+// The open handles that still talk to device `index` as it is now. One vector serves every
 // call, valid until the next, so that a read allocates nothing.
-const std::vector<hid_device*>& live_handles(const device_state& state) {
-    if (&state != handles_device) {
-        open_handles.clear();
-        handles_device = &state;
+const std::vector<hid_device*>& live_handles(std::size_t index, const device_state& state) {
+    if (handles_devices.size() <= index) {
+        handles_devices.resize(index + 1, nullptr);
+    }
+    if (&state != handles_devices[index]) {
+        std::erase_if(open_handles,
+                      [index](const hid_device* handle) { return handle->index == index; });
+        handles_devices[index] = &state;
     }
     static std::vector<hid_device*> live;
     live.clear();
     for (hid_device* handle : open_handles) {
-        if (state.mode != sim::usb_mode::absent && handle->generation == state.generation &&
+        if (handle->index == index && state.mode != sim::usb_mode::absent &&
+            handle->generation == state.generation &&
             handle->product_id == sim::product_id_of(state.mode)) {
             live.push_back(handle);
         }
@@ -73,7 +81,7 @@ void share_reports(device_state& state, std::int64_t now, const std::vector<hid_
 // while no other handle is open.
 std::optional<sim::input_report> next_report(device_state& state, hid_device* dev,
                                              std::int64_t now) {
-    const std::vector<hid_device*>& handles = live_handles(state);
+    const std::vector<hid_device*>& handles = live_handles(dev->index, state);
     const bool alone = handles.size() <= 1;
     if (!alone) {
         share_reports(state, now, handles);
@@ -86,15 +94,16 @@ std::optional<sim::input_report> next_report(device_state& state, hid_device* de
     return alone ? sim::take_input_report(state, now) : std::nullopt;
 }
 
-hid_device_info* make_info(const device_state& state) {
+hid_device_info* make_info(std::size_t index, const device_state& state) {
     auto* info = static_cast<hid_device_info*>(std::calloc(1, sizeof(hid_device_info)));
     if (info == nullptr) {
         return nullptr;
     }
-    info->path = strdup(sim::backend::device_path().c_str());
+    info->path = strdup(sim::backend::device_path(index).c_str());
     info->vendor_id = state.vendor_id;
     info->product_id = sim::product_id_of(state.mode);
-    info->serial_number = wcsdup(L"");
+    const std::string serial = sim::serial_number(state);
+    info->serial_number = wcsdup(std::wstring(serial.begin(), serial.end()).c_str());
     info->release_number = 0x0100;
     info->manufacturer_string = wcsdup(L"Ostrel (virtual)");
     info->product_string =
@@ -108,8 +117,8 @@ hid_device_info* make_info(const device_state& state) {
 
 // The device's state if `dev` still talks to the device it was opened on.
 device_state* reach(hid_device* dev) {
-    device_state* state = sim::backend::state();
-    if (dev == nullptr || state == nullptr) {
+    device_state* state = dev != nullptr ? sim::backend::state(dev->index) : nullptr;
+    if (state == nullptr) {
         return nullptr;
     }
     sim::settle(*state, sim::backend::now_ns());
@@ -122,7 +131,7 @@ device_state* reach(hid_device* dev) {
 }
 
 int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t length) {
-    const device_hold hold;
+    const device_hold hold(dev != nullptr ? dev->index : 0);
     device_state* state = reach(dev);
     // hidraw refuses a report shorter than the report-number byte and one byte after it.
     if (state == nullptr || data == nullptr || length < 2) {
@@ -132,7 +141,7 @@ int send(hid_device* dev, sim::channel via, const unsigned char* data, size_t le
     if (!sim::receive(*state, sim::backend::now_ns(), via, {data, length}, record)) {
         return -1;
     }
-    sim::backend::log_request(record);
+    sim::backend::log_request(record, dev->index);
     // The whole write is taken, however much of it the device reads.
     return static_cast<int>(std::min<size_t>(length, INT_MAX));
 }
@@ -146,9 +155,9 @@ int copy_string(const wchar_t* text, wchar_t* out, size_t max_length) {
     return 0;
 }
 
-// hid_open on the device held by the caller.
-hid_device* open_device(unsigned short vendor_id, unsigned short product_id) {
-    device_state* state = sim::backend::state();
+// hid_open on device `index`, held by the caller.
+hid_device* open_device(std::size_t index, unsigned short vendor_id, unsigned short product_id) {
+    device_state* state = sim::backend::state(index);
     if (state == nullptr) {
         last_error = L"No HID devices found in the system.";
         return nullptr;
@@ -157,16 +166,17 @@ hid_device* open_device(unsigned short vendor_id, unsigned short product_id) {
     ++state->opens;
     const bool listed = sim::listed_as(*state, vendor_id, product_id);
     const bool opened = listed && sim::openable(*state);
-    sim::backend::note_open(product_id, opened);
+    sim::backend::note_open(product_id, opened, index);
     if (!opened) {
         last_error = listed ? L"Permission denied" : L"No HID devices with requested VID/PID found";
         return nullptr;
     }
-    auto* dev = new (std::nothrow) hid_device_{product_id, state->generation, false, nullptr};
+    auto* dev =
+        new (std::nothrow) hid_device_{index, product_id, state->generation, false, nullptr};
     if (dev != nullptr) {
         // A new handle sees only reports that come after it; those that came before go to
         // the handles already open, or nowhere.
-        const std::vector<hid_device*>& others = live_handles(*state);
+        const std::vector<hid_device*>& others = live_handles(index, *state);
         if (others.empty()) {
             sim::clear_reports(*state);
         } else {
@@ -175,6 +185,23 @@ hid_device* open_device(unsigned short vendor_id, unsigned short product_id) {
         open_handles.push_back(dev);
     }
     return dev;
+}
+
+// Whether device `index` is on USB under the ids (0: any) and, when `serial` is given, has
+// that serial number.
+bool listed(std::size_t index, unsigned short vendor_id, unsigned short product_id,
+            const wchar_t* serial) {
+    const device_hold hold(index);
+    device_state* state = sim::backend::state(index);
+    if (state == nullptr) {
+        return false;
+    }
+    sim::settle(*state, sim::backend::now_ns());
+    const std::string own = sim::serial_number(*state);
+    return state->mode != sim::usb_mode::absent &&
+           (vendor_id == 0 || vendor_id == state->vendor_id) &&
+           (product_id == 0 || product_id == sim::product_id_of(state->mode)) &&
+           (serial == nullptr || std::wstring(serial) == std::wstring(own.begin(), own.end()));
 }
 
 }  // namespace
@@ -190,17 +217,19 @@ int hid_exit(void) {
 }
 
 hid_device_info* hid_enumerate(unsigned short vendor_id, unsigned short product_id) {
-    const device_hold hold;
-    device_state* state = sim::backend::state();
-    if (state == nullptr) {
-        return nullptr;
+    hid_device_info* first = nullptr;
+    hid_device_info** tail = &first;
+    for (std::size_t index = 0; index < sim::backend::device_count(); ++index) {
+        if (!listed(index, vendor_id, product_id, nullptr)) {
+            continue;
+        }
+        const device_hold hold(index);
+        if (hid_device_info* info = make_info(index, *sim::backend::state(index))) {
+            *tail = info;
+            tail = &info->next;
+        }
     }
-    sim::settle(*state, sim::backend::now_ns());
-    if (state->mode == sim::usb_mode::absent || (vendor_id != 0 && vendor_id != state->vendor_id) ||
-        (product_id != 0 && product_id != sim::product_id_of(state->mode))) {
-        return nullptr;
-    }
-    return make_info(*state);
+    return first;
 }
 
 void hid_free_enumeration(hid_device_info* devs) {
@@ -215,20 +244,30 @@ void hid_free_enumeration(hid_device_info* devs) {
     }
 }
 
+// The first device listed under the ids, as hidapi does; one that is not listed is tried on
+// the first device, which then tells why it cannot be opened.
 hid_device* hid_open(unsigned short vendor_id, unsigned short product_id,
-                     const wchar_t* /*serial_number*/) {
-    const device_hold hold;
-    return open_device(vendor_id, product_id);
+                     const wchar_t* serial_number) {
+    std::size_t index = 0;
+    while (index < sim::backend::device_count() &&
+           !listed(index, vendor_id, product_id, serial_number)) {
+        ++index;
+    }
+    index = index < sim::backend::device_count() ? index : 0;
+    const device_hold hold(index);
+    return open_device(index, vendor_id, product_id);
 }
 
 hid_device* hid_open_path(const char* path) {
-    const device_hold hold;
-    device_state* state = sim::backend::state();
-    if (state == nullptr || path == nullptr || sim::backend::device_path() != path) {
-        return nullptr;
+    for (std::size_t index = 0; path != nullptr && index < sim::backend::device_count(); ++index) {
+        if (sim::backend::device_path(index) == path) {
+            const device_hold hold(index);
+            device_state* state = sim::backend::state(index);
+            sim::settle(*state, sim::backend::now_ns());
+            return open_device(index, state->vendor_id, sim::product_id_of(state->mode));
+        }
     }
-    sim::settle(*state, sim::backend::now_ns());
-    return open_device(state->vendor_id, sim::product_id_of(state->mode));
+    return nullptr;
 }
 
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
@@ -250,7 +289,7 @@ int hid_read_timeout(hid_device* dev, unsigned char* data, size_t length, int mi
     while (true) {
         std::int64_t event = 0;
         {
-            const device_hold hold;  // let go before waiting
+            const device_hold hold(dev != nullptr ? dev->index : 0);  // let go before waiting
             device_state* state = reach(dev);
             if (state == nullptr) {
                 return -1;
@@ -306,18 +345,23 @@ void hid_close(hid_device* dev) {
 }
 
 int hid_get_manufacturer_string(hid_device* dev, wchar_t* string, size_t maxlen) {
-    const device_hold hold;
+    const device_hold hold(dev != nullptr ? dev->index : 0);
     return reach(dev) != nullptr ? copy_string(L"Ostrel (virtual)", string, maxlen) : -1;
 }
 
 int hid_get_product_string(hid_device* dev, wchar_t* string, size_t maxlen) {
-    const device_hold hold;
+    const device_hold hold(dev != nullptr ? dev->index : 0);
     return reach(dev) != nullptr ? copy_string(L"Ostrel", string, maxlen) : -1;
 }
 
 int hid_get_serial_number_string(hid_device* dev, wchar_t* string, size_t maxlen) {
-    const device_hold hold;
-    return reach(dev) != nullptr ? copy_string(L"", string, maxlen) : -1;
+    const device_hold hold(dev != nullptr ? dev->index : 0);
+    const device_state* state = reach(dev);
+    if (state == nullptr) {
+        return -1;
+    }
+    const std::string serial = sim::serial_number(*state);
+    return copy_string(std::wstring(serial.begin(), serial.end()).c_str(), string, maxlen);
 }
 
 int hid_get_indexed_string(hid_device* /*dev*/, int /*string_index*/, wchar_t* /*string*/,
@@ -326,13 +370,13 @@ int hid_get_indexed_string(hid_device* /*dev*/, int /*string_index*/, wchar_t* /
 }
 
 hid_device_info* hid_get_device_info(hid_device* dev) {
-    const device_hold hold;
+    const device_hold hold(dev != nullptr ? dev->index : 0);
     device_state* state = reach(dev);
     if (state == nullptr) {
         return nullptr;
     }
     if (dev->info == nullptr) {
-        dev->info = make_info(*state);
+        dev->info = make_info(dev->index, *state);
     }
     return dev->info;
 }

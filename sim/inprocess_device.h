@@ -25,9 +25,15 @@ struct call_limit_reached : std::runtime_error {
 
 class inprocess_device {
   public:
-    // Replaces the device with a fresh one; the clock starts at one second.
+    // Replaces the devices with one fresh device; the clock starts at one second.
     static inprocess_device& reset(const device_options& options = {});
+    // The first device, whose clock is every device's.
     static inprocess_device& current();
+    // Puts one more device on USB, listed after those already there.
+    static inprocess_device& add(const device_options& options);
+    // Device `index` in the order they were set up (0: current()).
+    static inprocess_device& at(std::size_t index);
+    static std::size_t count();
 
     device_state& state() { return *state_; }
     std::int64_t now_ns() const { return now_ns_; }

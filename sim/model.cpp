@@ -186,6 +186,19 @@ void init_state(device_state& state, const device_options& options) {
     init_bridge(state);  // erased, with the trailers of the valid banks stamped
 }
 
+void set_usb_place(device_state& state, const std::string& port, const std::string& serial) {
+    copy_text(state.usb_port, port.substr(0, version_size - 1));
+    copy_text(state.serial, serial.substr(0, version_size - 1));
+}
+
+std::string usb_port(const device_state& state) {
+    return {state.usb_port, strnlen(state.usb_port, version_size)};
+}
+
+std::string serial_number(const device_state& state) {
+    return {state.serial, strnlen(state.serial, version_size)};
+}
+
 std::uint16_t product_id_of(usb_mode mode) {
     switch (mode) {
         case usb_mode::application:

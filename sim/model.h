@@ -29,6 +29,12 @@ struct device_options {
 };
 
 void init_state(device_state& state, const device_options& options);
+// Puts the device on USB port `port` ("1-4.2") with serial number `serial`, each at most 63
+// characters; empty: none. A mode switch changes neither.
+void set_usb_place(device_state& state, const std::string& port, const std::string& serial);
+// The device's USB port path and serial number as text; empty when it has none.
+std::string usb_port(const device_state& state);
+std::string serial_number(const device_state& state);
 
 std::uint16_t product_id_of(usb_mode mode);
 const char* mode_name(usb_mode mode);

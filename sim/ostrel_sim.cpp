@@ -7,12 +7,14 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/bridge_flash.h"
@@ -29,8 +31,8 @@ constexpr const char* usage_text =
     "usage: ostrel_sim init DIR [--mode application|bootloader|absent] [--app-version TEXT]\n"
     "                  [--bootloader-version TEXT] [--bridge-version TEXT] [--bank-status N]\n"
     "                  [--reenumeration-ms N] [--latency-us N] [--bridge-flash FILE]\n"
-    "                  [--mcu-flash FILE]\n"
-    "       ostrel_sim run DIR -- PROGRAM [ARG...]\n"
+    "                  [--mcu-flash FILE] [--port PORT] [--serial TEXT]\n"
+    "       ostrel_sim run DIR [DIR...] -- PROGRAM [ARG...]\n"
     "       ostrel_sim show DIR\n"
     "       ostrel_sim log DIR\n"
     "       ostrel_sim dump DIR --mcu FILE | --bridge FILE\n"
@@ -106,8 +108,35 @@ bool read_image(const std::string& path, std::size_t size, std::vector<std::uint
     return true;
 }
 
+// Where init puts the device on USB.
+struct usb_place {
+    std::string port;
+    std::string serial;
+};
+
+// The options of init that give the device a text: its versions and where it sits on USB.
+// False when `flag` is not one of them.
+bool text_option(const std::string& flag, const std::string& value, device_options& options,
+                 usb_place& place) {
+    const std::pair<const char*, std::string*> texts[] = {
+        {"--app-version", &options.app_version},
+        {"--bootloader-version", &options.bootloader_version},
+        {"--bridge-version", &options.bridge_version},
+        {"--port", &place.port},
+        {"--serial", &place.serial},
+    };
+    for (const auto& [name, field] : texts) {
+        if (flag == name) {
+            *field = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
     device_options options;
+    usb_place place;
     std::vector<std::uint8_t> bridge_image;
     std::vector<std::uint8_t> mcu_image;
     bool has_bridge_image = false;
@@ -123,12 +152,8 @@ int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
             if (!parse_mode(value, options.mode)) {
                 return usage_error("unknown mode " + value);
             }
-        } else if (flag == "--app-version") {
-            options.app_version = value;
-        } else if (flag == "--bootloader-version") {
-            options.bootloader_version = value;
-        } else if (flag == "--bridge-version") {
-            options.bridge_version = value;
+        } else if (text_option(flag, value, options, place)) {
+            continue;
         } else if (flag == "--bank-status") {
             if (!parse_unsigned(value, 0xFF, number)) {
                 return usage_error("bank status must be 0 to 255");
@@ -166,6 +191,7 @@ int cmd_init(const std::string& dir, const std::vector<std::string>& args) {
     }
     device_state& state = *file.get();
     init_state(state, options);
+    set_usb_place(state, place.port, place.serial);
     if (has_bridge_image) {
         load_bridge_flash(state, bridge_image);
     }
@@ -225,22 +251,37 @@ std::string find_library_dir() {
     return {};
 }
 
-int cmd_run(const std::string& dir, const std::vector<std::string>& args) {
-    if (args.size() < 2 || args[0] != "--") {
+// `args` after run's first DIR: more device directories, then -- PROGRAM [ARG...]. Each
+// device is on the virtual USB at once; OSTREL_SIM_DIRS names them all, OSTREL_SIM_DIR the
+// first.
+int cmd_run(const std::string& dir, const std::vector<std::string>& given) {
+    std::vector<std::string> dirs{dir};
+    std::size_t next = 0;
+    for (; next < given.size() && given[next] != "--"; ++next) {
+        dirs.push_back(given[next]);
+    }
+    const std::vector<std::string> args(given.begin() + static_cast<std::ptrdiff_t>(next),
+                                        given.end());
+    if (args.size() < 2) {
         return usage_error("run needs -- PROGRAM [ARG...]");
     }
-    state_file file;
-    if (!open_state(dir, file)) {
-        return 125;
+    std::string all_dirs;
+    for (const std::string& device_dir : dirs) {
+        state_file file;
+        char absolute[PATH_MAX];
+        if (!open_state(device_dir, file)) {
+            return 125;
+        }
+        if (realpath(device_dir.c_str(), absolute) == nullptr ||
+            std::string(absolute).find(':') != std::string::npos) {
+            std::cerr << "ostrel_sim: cannot resolve " << device_dir << " to a path without ':'\n";
+            return 125;
+        }
+        all_dirs += (all_dirs.empty() ? "" : ":") + std::string(absolute);
     }
     const std::string libdir = find_library_dir();
     if (libdir.empty()) {
         std::cerr << "ostrel_sim: cannot find the virtual hidapi library (libhidapi-hidraw.so.0)\n";
-        return 125;
-    }
-    char absolute[PATH_MAX];
-    if (realpath(dir.c_str(), absolute) == nullptr) {
-        std::cerr << "ostrel_sim: cannot resolve " << dir << "\n";
         return 125;
     }
     std::string library_path = libdir;
@@ -257,7 +298,8 @@ int cmd_run(const std::string& dir, const std::vector<std::string>& args) {
     // process id are the caller's to see, and killing it kills nothing else.
     std::cout.flush();
     setenv("LD_LIBRARY_PATH", library_path.c_str(), 1);
-    setenv("OSTREL_SIM_DIR", absolute, 1);
+    setenv("OSTREL_SIM_DIR", all_dirs.substr(0, all_dirs.find(':')).c_str(), 1);
+    setenv("OSTREL_SIM_DIRS", all_dirs.c_str(), 1);
     // A Windows program under Wine looks for libhidapi.dll on WINEPATH after its own folder:
     // the same directory, for a Windows build's stand-in (doc/windows.md).
     if (char resolved[PATH_MAX]; realpath(libdir.c_str(), resolved) != nullptr) {

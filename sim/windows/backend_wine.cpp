@@ -82,18 +82,26 @@ wine_device& device() {
 
 }  // namespace
 
-device_state* state() {
-    return device().state;
+// Under Wine the virtual USB holds the one device of OSTREL_SIM_DIR.
+std::size_t device_count() {
+    return device().state != nullptr ? 1 : 0;
 }
 
-void lock() {
+device_state* state(std::size_t index) {
+    return index == 0 ? device().state : nullptr;
+}
+
+void lock(std::size_t index) {
+    if (index != 0) {
+        return;
+    }
     if (device().state != nullptr && device().lock_fd >= 0) {
         static_cast<void>(linux_calls::lock_exclusive(device().lock_fd));
     }
 }
 
-void unlock() {
-    if (device().state == nullptr) {
+void unlock(std::size_t index) {
+    if (index != 0 || device().state == nullptr) {
         return;
     }
     if (device().lock_fd >= 0) {
@@ -104,8 +112,8 @@ void unlock() {
     }
 }
 
-std::string device_path() {
-    return device().path;
+std::string device_path(std::size_t index) {
+    return index == 0 ? device().path : std::string();
 }
 
 std::int64_t now_ns() {
@@ -120,7 +128,7 @@ void wait_for_event_ns(std::int64_t time_ns) {
     linux_calls::sleep_until_ns(time_ns);
 }
 
-void log_request(const request_record& record) {
+void log_request(const request_record& record, std::size_t /*index*/) {
     if (device().log != INVALID_HANDLE_VALUE) {
         // One write per record: a record is in the log whole or not at all.
         DWORD written = 0;
@@ -131,6 +139,6 @@ void log_request(const request_record& record) {
     }
 }
 
-void note_open(std::uint16_t /*product_id*/, bool /*opened*/) {}
+void note_open(std::uint16_t /*product_id*/, bool /*opened*/, std::size_t /*index*/) {}
 
 }  // namespace sim::backend
