@@ -63,10 +63,10 @@ std::string connection_advice(const device_link& device,
         return "The Ostrel left USB to restart as " + identity(first) +
                " and did not come back within 15 s: unplug it, plug it back in and try again.";
     }
-    if (device_listed(wanted)) {
+    if (device_listed(wanted, device.place)) {
         return std::string("The Ostrel is connected but cannot be opened: ") + open_blocker_hint();
     }
-    if (device_listed({bootloader_product_id})) {
+    if (device_listed({bootloader_product_id}, device.place)) {
         return "The Ostrel waits in " + identity(bootloader_product_id) +
                ": load its firmware with -f FILE, or unplug it and plug it back in.";
     }

@@ -52,7 +52,7 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
 // A file that was refused: the lines of a failed load, with the device left as it was.
 // Without a device the run ends as a run without one always has.
 task_result refuse_file(run_context& run, const std::string& path, const mcu_load_report& report) {
-    if (!device_listed({bootloader_product_id, app_product_id})) {
+    if (!device_listed({bootloader_product_id, app_product_id}, run.device.place)) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
                             {bootloader_product_id, app_product_id});
         return 1;

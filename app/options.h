@@ -35,6 +35,10 @@ inline constexpr const char* help_lines[] = {
     "\t\tFlash FILENAME (Intel hex format) to the microcontroller",
     "\t-u FILENAME",
     "\t\tFlash FILENAME (Synaptics Fullrom format) to the VXR7200",
+    "\t-l\tList the attached Ostrels: identity, USB port, serial number, device path",
+    "\t-d DEVICE",
+    "\t\tUse the Ostrel at USB port DEVICE or with serial number DEVICE",
+    "\t\t(default: $OSTREL_DEVICE); needed when several are attached",
 };
 
 }  // namespace ostrel

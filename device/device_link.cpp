@@ -16,9 +16,15 @@ namespace {
 constexpr std::int64_t mode_switch_limit_ms = 15000;
 constexpr std::int64_t reopen_interval_ms = 250;
 
-// Opens the device under `product_id` and makes the handle non-blocking; null when absent.
-hid_device* open_device(unsigned short product_id) {
-    hid_device* handle = hid_open(device_vendor_id, product_id, nullptr);
+// Opens the device at `place` under `product_id` (with no place, the first one listed under
+// it) and makes the handle non-blocking; null when absent.
+hid_device* open_device(const device_place& place, unsigned short product_id) {
+    hid_device* handle = nullptr;
+    if (place.port.empty() && place.serial.empty()) {
+        handle = hid_open(device_vendor_id, product_id, nullptr);
+    } else if (const std::string path = path_at(place, product_id); !path.empty()) {
+        handle = hid_open_path(path.c_str());
+    }
     if (handle != nullptr) {
         hid_set_nonblocking(handle, 1);
     }
@@ -36,10 +42,11 @@ void replace_handle(hid_device*& slot, hid_device* handle) {
 // Waits for the device to come back under `product_id` after a mode switch sent at
 // `start_ns`: an attempt every 250 ms, giving up once more than 15000 ms have passed or a
 // stop is requested.
-hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
+hid_device* wait_for_device(const device_place& place, unsigned short product_id,
+                            std::int64_t start_ns) {
     while (elapsed_ms(start_ns) <= mode_switch_limit_ms && stop_requested() == 0) {
         sleep_ms(reopen_interval_ms);
-        if (hid_device* handle = open_device(product_id)) {
+        if (hid_device* handle = open_device(place, product_id)) {
             return handle;
         }
     }
@@ -50,6 +57,7 @@ hid_device* wait_for_device(unsigned short product_id, std::int64_t start_ns) {
 
 device_link::device_link(device_link&& other) noexcept
     : on_wait(std::move(other.on_wait)),
+      place(std::move(other.place)),
       return_timed_out(other.return_timed_out),
       bootloader_handle_(std::exchange(other.bootloader_handle_, nullptr)),
       app_handle_(std::exchange(other.app_handle_, nullptr)) {}
@@ -57,6 +65,7 @@ device_link::device_link(device_link&& other) noexcept
 device_link& device_link::operator=(device_link&& other) noexcept {
     if (this != &other) {
         on_wait = std::move(other.on_wait);
+        place = std::move(other.place);
         return_timed_out = other.return_timed_out;
         replace_handle(bootloader_handle_, std::exchange(other.bootloader_handle_, nullptr));
         replace_handle(app_handle_, std::exchange(other.app_handle_, nullptr));
@@ -72,7 +81,7 @@ device_link::~device_link() {
 bool device_link::connect_app() {
     return_timed_out = false;
     if (bootloader_handle_ == nullptr) {
-        replace_handle(app_handle_, open_device(app_product_id));
+        replace_handle(app_handle_, open_device(place, app_product_id));
         return app_handle_ != nullptr;
     }
     // The bootloader is running: ask it to start the application and wait for it.
@@ -96,7 +105,7 @@ bool device_link::await_return(hid_device_*& slot, unsigned short product_id,
     if (on_wait) {
         on_wait(product_id);
     }
-    slot = wait_for_device(product_id, start_ns);
+    slot = wait_for_device(place, product_id, start_ns);
     return_timed_out = slot == nullptr;
     return slot != nullptr;
 }
@@ -104,18 +113,18 @@ bool device_link::await_return(hid_device_*& slot, unsigned short product_id,
 bool device_link::wait_for_app() {
     return_timed_out = false;
     const std::int64_t start = monotonic_ns();
-    replace_handle(app_handle_, open_device(app_product_id));
+    replace_handle(app_handle_, open_device(place, app_product_id));
     return app_handle_ != nullptr || await_return(app_handle_, app_product_id, start);
 }
 
 bool device_link::connect_bootloader() {
     return_timed_out = false;
-    replace_handle(bootloader_handle_, open_device(bootloader_product_id));
+    replace_handle(bootloader_handle_, open_device(place, bootloader_product_id));
     if (bootloader_handle_ != nullptr) {
         return true;
     }
     // The application is running: ask it, on a handle of its own, to start the bootloader.
-    hid_device* application = open_device(app_product_id);
+    hid_device* application = open_device(place, app_product_id);
     if (application == nullptr) {
         return false;
     }

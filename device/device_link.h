@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "device/device_list.h"
 #include "device/report.h"
 
 struct hid_device_;  // hidapi's handle; only device/ sees hidapi itself
@@ -40,6 +41,8 @@ class device_link {
     // Called once when a wait for the device to come back under a product id starts (after
     // a mode switch, or after this run restarted the application). May be empty.
     std::function<void(unsigned short product_id)> on_wait;
+    // Where the device is found again after each mode switch; empty: by its ids alone.
+    device_place place;
     // Set when the last connect or wait gave up because the device did not come back in
     // time after a mode switch; cleared by the next one.
     bool return_timed_out = false;

@@ -1,10 +1,9 @@
 #include "device/device_lock.h"
 
-#include <hidapi.h>
-
 #include <array>
 #include <cstdio>
 
+#include "device/device_list.h"
 #include "device/device_lock_file.h"
 #include "device/report.h"
 
@@ -36,7 +35,7 @@ std::string file_name_part(const std::string& key) {
 }  // namespace
 
 std::string device_lock_file(const std::string& device_path) {
-    const std::string port = lock_file::usb_port_of(device_path);
+    const std::string port = usb_port_of(device_path);
     const std::string key = port.empty() ? device_path : "usb-" + port;
     std::array<char, 8> vendor{};
     static_cast<void>(std::snprintf(vendor.data(), vendor.size(), "%04x",
@@ -51,15 +50,16 @@ device_locks::~device_locks() {
     }
 }
 
-bool device_locks::take_listed(std::string& busy_file) {
-    hid_device_info* const listed = hid_enumerate(device_vendor_id, 0);
+bool device_locks::take_listed(std::string& busy_file, const device_place& place) {
+    const bool every = place.port.empty() && place.serial.empty();
     bool free = true;
-    for (const hid_device_info* info = listed; info != nullptr && free; info = info->next) {
-        if ((info->product_id != app_product_id && info->product_id != bootloader_product_id) ||
-            info->path == nullptr) {
+    for (const listed_device& device : list_devices()) {
+        const bool there =
+            place.port.empty() ? device.serial == place.serial : device.port == place.port;
+        if (!free || (!every && !there)) {
             continue;
         }
-        const std::string file = device_lock_file(info->path);
+        const std::string file = device_lock_file(device.path);
         lock_file::handle held = lock_file::no_handle;
         switch (lock_file::take(file, held)) {
             case lock_file::outcome::held:
@@ -73,7 +73,6 @@ bool device_locks::take_listed(std::string& busy_file) {
                 break;
         }
     }
-    hid_free_enumeration(listed);
     return free;
 }
 

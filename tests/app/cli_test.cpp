@@ -45,7 +45,7 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
         const auto result = run(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
-        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 12);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 16);
         EXPECT_EQ(result.err, "");
         EXPECT_TRUE(dev.opens.empty());
     }

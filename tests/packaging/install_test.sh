@@ -36,7 +36,7 @@ for want in hidraw:0101 hidraw:4004 usb:0101 usb:4004; do
 done
 
 # The completion offers HEX files after -f, Fullrom files after -u (then any file but a HEX
-# file), options otherwise.
+# file), the attached devices after -d, options otherwise.
 files=$(mktemp -d)
 trap 'rm -rf "$prefix" "$files"' EXIT
 cd "$files"
@@ -50,5 +50,12 @@ complete_for() {
 [ "$(complete_for -u '')" = "bridge.fullrom " ] || fail "-u completes '$(complete_for -u '')'"
 [ "$(complete_for -u 'n')" = "notes.txt " ] || fail "-u falls back to any file"
 [ "$(complete_for -u 'a')" = " " ] || fail "-u offers a HEX file: '$(complete_for -u 'a')'"
-[ "$(complete_for '-')" = "-b -f -h -r -u -v " ] || fail "options complete as '$(complete_for '-')'"
+[ "$(complete_for '-')" = "-b -d -f -h -l -r -u -v " ] || fail "options complete as '$(complete_for '-')'"
+# -d offers the ports and serial numbers that -l lists (here from a stand-in for the program).
+mkdir bin
+printf '#!/bin/sh\nprintf "application\\t1-2\\tA7\\t/dev/hidraw1\\nbootloader\\t1-3\\t-\\t/dev/hidraw2\\n"\n' \
+  >bin/ostrel_firmware_update
+chmod +x bin/ostrel_firmware_update
+picks=$(PATH="$files/bin:$PATH" complete_for -d '')
+[ "$picks" = "1-2 1-3 A7 " ] || fail "-d completes '$picks'"
 echo "install layout ok"

@@ -1,0 +1,80 @@
+#include <cstdlib>
+#include <vector>
+
+#include "app/tasks.h"
+#include "device/device_list.h"
+
+namespace ostrel {
+namespace {
+
+// One line of -l: identity, USB port path, serial number, device path, separated by tabs,
+// with "-" for what the device or the system does not give.
+std::string list_line(const listed_device& device) {
+    const auto shown = [](const std::string& text) { return text.empty() ? "-" : text; };
+    return std::string(device.product_id == bootloader_product_id ? "bootloader" : "application") +
+           "\t" + shown(device.port) + "\t" + shown(device.serial) + "\t" + device.path;
+}
+
+// The pick of -d, or else of OSTREL_DEVICE when it is set and not empty. Nothing when neither
+// names one; `missing` when -d is the last word.
+std::optional<std::string> given_pick(std::span<const std::string> args, bool& missing) {
+    const option_hit option = find_option(args, "-d");
+    missing = option.found && !option.value;
+    if (option.found) {
+        return option.value;
+    }
+    const char* variable = std::getenv("OSTREL_DEVICE");
+    return variable != nullptr && *variable != '\0' ? std::optional<std::string>(variable)
+                                                    : std::nullopt;
+}
+
+}  // namespace
+
+void list_task(run_context& run) {
+    run.action_taken = true;
+    for (const listed_device& device : list_devices()) {
+        run.say(list_line(device));
+    }
+}
+
+bool pick_device(run_context& run, std::span<const std::string> args) {
+    bool missing = false;
+    const std::optional<std::string> pick = given_pick(args, missing);
+    if (missing) {
+        run.fail("-d needs a device: a USB port path or a serial number, as -l shows them");
+        return false;
+    }
+    std::vector<listed_device> chosen;
+    for (const listed_device& device : list_devices()) {
+        if (!pick || picks(device, *pick)) {
+            chosen.push_back(device);
+        }
+    }
+    if (chosen.size() == 1) {
+        // Followed on its port; by its serial number only when it was picked by one and the
+        // system gives no port.
+        run.device.place = {chosen.front().port, pick ? chosen.front().serial : std::string()};
+        return true;
+    }
+    if (!pick && chosen.empty()) {
+        return true;  // the tasks say that no Ostrel is there, as they always have
+    }
+    if (!pick) {
+        run.fail(
+            "Several Ostrels are attached: pick one with -d PORT or -d SERIAL, or set "
+            "OSTREL_DEVICE. Attached:");
+    } else if (chosen.empty()) {
+        run.fail("No attached Ostrel has the USB port path or serial number " + *pick +
+                 ": run with -l to see those attached");
+        return false;
+    } else {
+        run.fail("More than one attached Ostrel has the serial number " + *pick +
+                 ": pick one by its USB port path. Attached with it:");
+    }
+    for (const listed_device& device : chosen) {
+        run.advise(list_line(device));
+    }
+    return false;
+}
+
+}  // namespace ostrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The Ostrels the system lists, and where a run follows the one it works on. Reads the
+// system's device list only: nothing here sends anything to a device.
+namespace ostrel {
+
+struct listed_device {
+    unsigned short product_id = 0;  // app_product_id or bootloader_product_id
+    std::string port;               // USB port path ("1-4.2"); empty where the system gives none
+    std::string serial;             // serial number; empty when the device has none
+    std::string path;               // the system's device path, which a mode switch may change
+};
+
+// Every Ostrel listed now, in either identity, in the system's order.
+std::vector<listed_device> list_devices();
+
+// Whether `pick` names `device` by its USB port path or its serial number.
+bool picks(const listed_device& device, const std::string& pick);
+
+// Where a run finds its Ostrel again after each mode switch: on its USB port, or where the
+// system gives no port, by its serial number. Both empty: by the product id alone, the
+// first device listed under it.
+struct device_place {
+    std::string port;
+    std::string serial;
+};
+
+// The path of the device listed under `product_id` at `place`; empty when none is there.
+std::string path_at(const device_place& place, unsigned short product_id);
+
+// The USB port path of the device hidapi lists at `device_path`: from sysfs for a hidraw
+// node, from the path itself for hidapi's libusb backend ("1-4.2:1.0"); empty when the
+// system does not tell (a virtual HID device, Windows).
+std::string usb_port_of(const std::string& device_path);
+
+}  // namespace ostrel
