@@ -125,6 +125,35 @@ TEST_F(Blackbox, SecondRunWhileALoadIsUnderWayIsRefusedAndTheFirstCompletes) {
     EXPECT_TRUE(std::equal(data.begin(), data.end(), flash.begin()));
 }
 
+// Two devices on one host, a run on each at the same time: both loads complete, each device
+// holding its own image with no page twice (each run locks its own device only).
+TEST_F(Blackbox, ParallelRunsOnTwoDevicesBothComplete) {
+    const std::string dirs[] = {dir.file("a"), dir.file("b")};
+    const std::string ports[] = {"85-1", "85-2"};
+    process_result results[2];
+    std::vector<std::thread> runs;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(sim({"init", dirs[i], "--port", ports[i], "--reenumeration-ms", "20"}).status, 0);
+        // Pages acknowledged 40 ms late, so that the two loads overlap.
+        ASSERT_EQ(sim({"fault", dirs[i], "delay:boot/P=40"}).status, 0);
+        write_file(dir.file(ports[i]), hex_file(0x404000, random_bytes(0x2000, i + 1)));
+    }
+    for (int i = 0; i < 2; ++i) {
+        runs.emplace_back([&, i] {
+            results[i] = run_process({sim_path, "run", dirs[0], dirs[1], "--", program_path, "-d",
+                                      ports[i], "-f", dir.file(ports[i])});
+        });
+    }
+    for (int i = 0; i < 2; ++i) {
+        runs[i].join();
+        EXPECT_EQ(results[i].status, 0) << results[i].err;
+        EXPECT_THAT(sim({"show", dirs[i]}).out, HasSubstr("\"P\": 16"));
+        EXPECT_EQ(sim({"dump", dirs[i], "--mcu", dir.file("dump")}).status, 0);
+        const auto data = random_bytes(0x2000, i + 1);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), read_bytes(dir.file("dump")).begin()));
+    }
+}
+
 TEST_F(Blackbox, BlankBridgeGetsEveryRegionThenNeedsNothingAndConfirmedEraseErasesAll) {
     init({"--bank-status", "0"});
     ASSERT_EQ(sim({"fullrom", rom, "--bridge-version", "VXR 2.0"}).status, 0);
