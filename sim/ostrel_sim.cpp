@@ -6,12 +6,14 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -125,13 +127,13 @@ bool text_option(const std::string& flag, const std::string& value, device_optio
         {"--port", &place.port},
         {"--serial", &place.serial},
     };
-    for (const auto& [name, field] : texts) {
-        if (flag == name) {
-            *field = value;
-            return true;
-        }
+    const auto* found =
+        std::ranges::find_if(texts, [&flag](const auto& text) { return flag == text.first; });
+    if (found == std::end(texts)) {
+        return false;
     }
-    return false;
+    *found->second = value;
+    return true;
 }
 
 int cmd_init(const std::string& dir, const std::vector<std::string>& args) {

@@ -131,7 +131,7 @@ TEST_F(Blackbox, ParallelRunsOnTwoDevicesBothComplete) {
     const std::string dirs[] = {dir.file("a"), dir.file("b")};
     const std::string ports[] = {"85-1", "85-2"};
     process_result results[2];
-    std::vector<std::thread> runs;
+    std::thread runs[2];
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(sim({"init", dirs[i], "--port", ports[i], "--reenumeration-ms", "20"}).status, 0);
         // Pages acknowledged 40 ms late, so that the two loads overlap.
@@ -139,7 +139,7 @@ TEST_F(Blackbox, ParallelRunsOnTwoDevicesBothComplete) {
         write_file(dir.file(ports[i]), hex_file(0x404000, random_bytes(0x2000, i + 1)));
     }
     for (int i = 0; i < 2; ++i) {
-        runs.emplace_back([&, i] {
+        runs[i] = std::thread([&, i] {
             results[i] = run_process({sim_path, "run", dirs[0], dirs[1], "--", program_path, "-d",
                                       ports[i], "-f", dir.file(ports[i])});
         });
