@@ -69,11 +69,12 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     if (find_option(args, "-l").found) {
         list_task(run);
     }
-    if (talks_to_device(args) && !pick_device(run, args)) {
+    std::optional<listed_device> chosen;
+    if (talks_to_device(args) && !pick_device(run, args, chosen)) {
         return 1;
     }
     device_locks locks;
-    if (std::string busy; talks_to_device(args) && !locks.take_listed(busy, run.device.place)) {
+    if (std::string busy; chosen && !locks.take(busy, *chosen)) {
         run.fail(
             "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, then "
             "try again (lock file " +

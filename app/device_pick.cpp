@@ -37,33 +37,35 @@ void list_task(run_context& run) {
     }
 }
 
-bool pick_device(run_context& run, std::span<const std::string> args) {
+bool pick_device(run_context& run, std::span<const std::string> args,
+                 std::optional<listed_device>& chosen) {
     bool missing = false;
     const std::optional<std::string> pick = given_pick(args, missing);
     if (missing) {
         run.fail("-d needs a device: a USB port path or a serial number, as -l shows them");
         return false;
     }
-    std::vector<listed_device> chosen;
+    std::vector<listed_device> matching;
     for (const listed_device& device : list_devices()) {
         if (!pick || picks(device, *pick)) {
-            chosen.push_back(device);
+            matching.push_back(device);
         }
     }
-    if (chosen.size() == 1) {
+    if (matching.size() == 1) {
+        chosen = matching.front();
         // Followed on its port; by its serial number only when it was picked by one and the
         // system gives no port.
-        run.device.place = {chosen.front().port, pick ? chosen.front().serial : std::string()};
+        run.device.place = {chosen->port, pick ? chosen->serial : std::string()};
         return true;
     }
-    if (!pick && chosen.empty()) {
+    if (!pick && matching.empty()) {
         return true;  // the tasks say that no Ostrel is there, as they always have
     }
     if (!pick) {
         run.fail(
             "Several Ostrels are attached: pick one with -d PORT or -d SERIAL, or set "
             "OSTREL_DEVICE. Attached:");
-    } else if (chosen.empty()) {
+    } else if (matching.empty()) {
         run.fail("No attached Ostrel has the USB port path or serial number " + *pick +
                  ": run with -l to see those attached");
         return false;
@@ -71,7 +73,7 @@ bool pick_device(run_context& run, std::span<const std::string> args) {
         run.fail("More than one attached Ostrel has the serial number " + *pick +
                  ": pick one by its USB port path. Attached with it:");
     }
-    for (const listed_device& device : chosen) {
+    for (const listed_device& device : matching) {
         run.advise(list_line(device));
     }
     return false;

@@ -3,8 +3,6 @@
 #include <array>
 #include <cstdio>
 
-#include "device/device_list.h"
-#include "device/device_lock_file.h"
 #include "device/report.h"
 
 namespace ostrel {
@@ -34,9 +32,10 @@ std::string file_name_part(const std::string& key) {
 
 }  // namespace
 
-std::string device_lock_file(const std::string& device_path) {
-    const std::string port = usb_port_of(device_path);
-    const std::string key = port.empty() ? device_path : "usb-" + port;
+std::string device_lock_file(const listed_device& device) {
+    const std::string key = !device.port.empty()     ? "usb-" + device.port
+                            : !device.serial.empty() ? "serial-" + device.serial
+                                                     : device.path;
     std::array<char, 8> vendor{};
     static_cast<void>(std::snprintf(vendor.data(), vendor.size(), "%04x",
                                     static_cast<unsigned>(device_vendor_id)));
@@ -45,35 +44,18 @@ std::string device_lock_file(const std::string& device_path) {
 }
 
 device_locks::~device_locks() {
-    for (const lock_file::handle held : held_) {
-        lock_file::release(held);
+    if (held_ != lock_file::no_handle) {
+        lock_file::release(held_);
     }
 }
 
-bool device_locks::take_listed(std::string& busy_file, const device_place& place) {
-    const bool every = place.port.empty() && place.serial.empty();
-    bool free = true;
-    for (const listed_device& device : list_devices()) {
-        const bool there =
-            place.port.empty() ? device.serial == place.serial : device.port == place.port;
-        if (!free || (!every && !there)) {
-            continue;
-        }
-        const std::string file = device_lock_file(device.path);
-        lock_file::handle held = lock_file::no_handle;
-        switch (lock_file::take(file, held)) {
-            case lock_file::outcome::held:
-                held_.push_back(held);
-                break;
-            case lock_file::outcome::busy:
-                busy_file = file;
-                free = false;
-                break;
-            case lock_file::outcome::unavailable:
-                break;
-        }
+bool device_locks::take(std::string& busy_file, const listed_device& device) {
+    const std::string file = device_lock_file(device);
+    if (lock_file::take(file, held_) == lock_file::outcome::busy) {
+        busy_file = file;
+        return false;
     }
-    return free;
+    return true;
 }
 
 }  // namespace ostrel

@@ -1,10 +1,9 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "device/device_list.h"
+#include "device/device_lock_file.h"
 
 // One run per device at a time. A run takes the lock of its Ostrel before it sends anything, and
 // holds it to its end. A lock is a lock on a file named after the device's place (its USB port
@@ -21,17 +20,19 @@ class device_locks {
     device_locks& operator=(const device_locks&) = delete;
     ~device_locks();
 
-    // Takes the lock of the Ostrel listed at `place` now, in either identity, or with no
-    // place the lock of every Ostrel listed. False when another run holds one of them; `busy_file`
-    // then names that lock's file. A lock file that cannot be made (no writable directory) is left
-    // out: the lock guards against mistakes, it does not stand between users.
-    bool take_listed(std::string& busy_file, const device_place& place);
+    // Takes the lock of `device`, as it was listed when the run chose it: the lock is named
+    // from that listing, so a device that is re-enumerating at this moment is locked all the
+    // same. False when another run holds it; `busy_file` then names that lock's file. A lock
+    // file that cannot be made (no writable directory) is left out: the lock guards against
+    // mistakes, it does not stand between users.
+    bool take(std::string& busy_file, const listed_device& device);
 
   private:
-    std::vector<std::intptr_t> held_;  // a file descriptor, or a Windows handle
+    lock_file::handle held_ = lock_file::no_handle;
 };
 
-// The name of the lock file of the device that hidapi lists at `device_path`.
-std::string device_lock_file(const std::string& device_path);
+// The name of the lock file of `device`: after its USB port, which a mode switch does not
+// change; where the system gives none, after its serial number; else after its device path.
+std::string device_lock_file(const listed_device& device);
 
 }  // namespace ostrel
