@@ -371,7 +371,9 @@ int cmd_show(const std::string& dir) {
     faults += "]";
     std::cout << "{\"mode\": \"" << mode_name(s.mode) << "\", \"returning_as\": \""
               << mode_name(s.return_mode) << "\", \"vendor_id\": \"" << vendor
-              << "\", \"app_version\": " << json_string(s.app_version, version_size)
+              << "\", \"usb_port\": " << json_string(s.usb_port, version_size)
+              << ", \"serial\": " << json_string(s.serial, version_size)
+              << ", \"app_version\": " << json_string(s.app_version, version_size)
               << ", \"bootloader_version\": " << json_string(s.bootloader_version, version_size)
               << ", \"bridge_version\": " << json_string(s.bridge_version, version_size)
               << ", \"bank_status\": " << static_cast<unsigned>(s.bank_status)
