@@ -6,7 +6,8 @@
 #      in-process virtual device (zero latency), the HEX reader in process, sum_bytes;
 #   3. the same two jobs end to end through `ostrel_sim run` with 100 us of device latency,
 #      as a ratio to the floor the protocol sets (defined in bench/e2e_run.cpp);
-#   4. peak resident memory of each job's whole process.
+#   4. peak resident memory of each job's whole process;
+#   5. several devices updated at once, one process each (bench/parallel_devices.sh).
 # Speed is never asserted: the script reports, and ends with status 0 whatever the figures.
 #
 # Environment: OSTREL_BENCH_BUILD (build dir, default build-bench), OSTREL_BENCH_JOBS
@@ -144,5 +145,11 @@ for job in "-f $work/max.hex" "-u $work/image.fullrom" ""; do
          "   goal: < 8 MiB: $(awk -v k="$kib" 'BEGIN { print (k < 8192 ? "met" : "NOT met") }')"
   fi
 done
+
+# --- 5. several devices at once -------------------------------------------------------------
+echo
+echo "== several devices: a full -f on each, one process per device, all at once, device" \
+     "latency ${latency_us} us; goal: 8 devices <= 1.2 x one device's wall time =="
+OSTREL_BENCH_LATENCY_US=$latency_us "$root/bench/parallel_devices.sh" "$build" | sed 's/^/  /'
 echo
 echo "== load average $(cut -d' ' -f1-3 /proc/loadavg) at the end =="
