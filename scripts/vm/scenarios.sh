@@ -43,8 +43,26 @@ begin() {
     run_count=0
     started=$(cut -d' ' -f1 /proc/uptime)
     device=$work/$name
+    devices=$device
     (cd "$data" && "$sim" init "$device" --reenumeration-ms 500 "$@") || problem "init failed"
     start_device
+}
+
+# A second device beside the first, on the virtual USB (or to the kernel) at the same time,
+# from `ostrel_sim init` options; $other names it.
+begin_other() {
+    other=$work/${name}_b
+    devices="$device $other"
+    (cd "$data" && "$sim" init "$other" --reenumeration-ms 500 "$@") || problem "init failed"
+    [ "$mode" = kernel ] || return 0
+    "$bin/ostrel_uhid" "$other" &
+    other_pid=$!
+    tries=0
+    while [ "$(ls /sys/class/hidraw | wc -l)" -lt 2 ] && [ $tries -lt 50 ]; do
+        sleep 0.1
+        tries=$((tries + 1))
+    done
+    wait_access 666
 }
 
 # Waits (5 s at most) until the kernel lists a hidraw device, or lists none.
@@ -79,7 +97,7 @@ wait_access() {
     [ "$mode" = kernel ] || return 0
     tries=0
     while [ $tries -lt 20 ]; do
-        [ "$(stat -c %a /dev/hidraw* 2>/dev/null)" = "$1" ] && return 0
+        [ -z "$(stat -c %a /dev/hidraw* 2>/dev/null | grep -v "^$1\$")" ] && return 0
         sleep 0.1
         tries=$((tries + 1))
     done
@@ -87,6 +105,11 @@ wait_access() {
 }
 
 stop_device() {
+    if [ -n "${other_pid:-}" ]; then
+        kill "$other_pid"
+        wait "$other_pid"
+        other_pid=
+    fi
     [ -n "$uhid_pid" ] || return 0
     # uhid drops reports when the device process falls behind; that would be a fault of
     # this set-up, not of the program.
@@ -105,11 +128,15 @@ plug() {
     wait_access 666
 }
 
-# Waits (3 s at most) until a device that left USB is back.
+# Waits (3 s at most) until the devices that left USB are back.
 settled() {
     tries=0
     while [ $tries -lt 30 ]; do
-        "$sim" show "$device" | grep -q '"returning_as": "absent"' && return 0
+        back=0
+        for each in $devices; do
+            "$sim" show "$each" | grep -q '"returning_as": "absent"' && back=$((back + 1))
+        done
+        [ "$back" -eq "$(echo "$devices" | wc -w)" ] && return 0
         sleep 0.1
         tries=$((tries + 1))
     done
@@ -130,7 +157,8 @@ run_program() {
     elif [ "$mode" = windows ]; then
         (cd "$data" && "$sim" run "$device" -- wine "$@") >"$out" 2>"$err"
     else
-        (cd "$data" && "$sim" run "$device" -- "$@") >"$out" 2>"$err"
+        # shellcheck disable=SC2086
+        (cd "$data" && "$sim" run $devices -- "$@") >"$out" 2>"$err"
     fi
     status=$?
     echo "$status" >"$work/$name.$run_count.status"
@@ -196,8 +224,10 @@ compare_with_expected() {
         done
         i=$((i + 1))
     done
-    same_as_expected "$name.log" "request log"
-    same_as_expected "$name.state" "final state"
+    for each in $devices; do
+        same_as_expected "$(basename "$each").log" "request log"
+        same_as_expected "$(basename "$each").state" "final state"
+    done
 }
 
 # Whether $work/FILE is the same as the stand-in's; if not, a problem and the first lines
@@ -210,16 +240,21 @@ same_as_expected() {
     diff "$work/$1.expected" "$work/$1.compared" | head -n 60 | sed "s/^/  $name: /"
 }
 
-# A transcript as compared. The one line that differs by design between the systems is the
-# hint after "cannot be opened: " (hidraw rights on Linux, another program on Windows).
+# A transcript as compared. What differs by design between the systems: the hint after
+# "cannot be opened: " (hidraw rights on Linux, another program on Windows), and the device
+# path that ends a line listing a device.
+tab=$(printf '\t')
 comparable() {
-    sed 's/^\(The Ostrel is connected but cannot be opened: \).*/\1(what blocks it on this system)/' "$1"
+    sed -E -e 's/^(The Ostrel is connected but cannot be opened: ).*/\1(what blocks it on this system)/' \
+        -e "s/^(application|bootloader)($tab[^$tab]*$tab[^$tab]*$tab).*/\1\2(device path)/" "$1"
 }
 
 finish() {
     settled
-    "$sim" log "$device" >"$work/$name.log"
-    show | sed 's/"opens": [0-9]*, //' >"$work/$name.state"
+    for each in $devices; do
+        "$sim" log "$each" >"$work/$(basename "$each").log"
+        "$sim" show "$each" | sed 's/"opens": [0-9]*, //' >"$work/$(basename "$each").state"
+    done
     stop_device
     compare_with_expected
     took=$(awk -v s="$started" '{ printf "%.1f s", $1 - s }' /proc/uptime)
@@ -488,10 +523,33 @@ scenario_killed() {
     finish
 }
 
+# Two Ostrels told apart by their serial numbers (a uhid device has no USB port). Without
+# a pick the run lists both and sends nothing; a pick by serial number reaches its device
+# through the mode switch to the bootloader and back, and the other device gets nothing.
+scenario_two() {
+    begin two --serial OSTREL-A
+    begin_other --serial OSTREL-B --bootloader-version "OSTREL-BL 2.0"
+    run -v
+    expect_status 1
+    expect_err_has "Several Ostrels are attached"
+    expect_err_has "OSTREL-B"
+    run -d OSTREL-B -v -b
+    expect_status 0
+    expect_no_err
+    expect_out_has "bootloader version: OSTREL-BL 2.0"
+    expect_show_has '"total": 0'
+    "$sim" show "$other" | grep -qF '"application": {"*": 1, "B": 1}, "bootloader": {"*": 1}' ||
+        problem "the picked device's requests: $("$sim" show "$other")"
+    finish
+}
+
 # OSTREL_VM_ONLY (scenario names, comma-separated) runs only those.
 scenarios="hidapi help versions flash update erase absent denied unplug noreturn noise refusal flash_update"
 if [ "${OSTREL_SCENARIO_SET:-}" = windows ]; then
+    # Not `two`: the Windows stand-in puts one device on the virtual USB.
     scenarios="${scenarios#hidapi } ctrlz crlf names badfiles killed"
+else
+    scenarios="$scenarios two"
 fi
 for scenario in $scenarios; do
     case ",${OSTREL_VM_ONLY:-$scenario}," in

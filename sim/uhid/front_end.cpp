@@ -42,7 +42,8 @@ void front_end::sync_presence(std::int64_t now) {
         node_.clear();
     }
     if (!link_.present() && state_.mode != usb_mode::absent) {
-        if (link_.create(state_.vendor_id, product_id_of(state_.mode), device_name(state_.mode))) {
+        if (link_.create(state_.vendor_id, product_id_of(state_.mode), device_name(state_.mode),
+                         serial_number(state_))) {
             shown_mode_ = state_.mode;
             shown_generation_ = state_.generation;
             create_failed_ = false;
@@ -68,7 +69,8 @@ void front_end::apply_access() {
         return;
     }
     if (node_.empty()) {
-        node_ = find_hidraw_node(state_.vendor_id, product_id_of(shown_mode_));
+        node_ =
+            find_hidraw_node(state_.vendor_id, product_id_of(shown_mode_), serial_number(state_));
         access_ = 0;
     }
     const unsigned wanted = openable(state_) ? 0666 : 0600;

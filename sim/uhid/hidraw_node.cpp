@@ -7,7 +7,8 @@
 
 namespace sim::uhid {
 
-std::string find_hidraw_node(std::uint16_t vendor, std::uint16_t product) {
+std::string find_hidraw_node(std::uint16_t vendor, std::uint16_t product,
+                             const std::string& serial) {
     char wanted[40];
     std::snprintf(wanted, sizeof wanted, "HID_ID=0003:%08X:%08X", vendor, product);
     DIR* nodes = opendir("/sys/class/hidraw");
@@ -21,10 +22,12 @@ std::string find_hidraw_node(std::uint16_t vendor, std::uint16_t product) {
             continue;
         }
         std::ifstream uevent("/sys/class/hidraw/" + name + "/device/uevent");
+        int matched = 0;  // the ids and the serial number: two lines of the uevent
         for (std::string line; std::getline(uevent, line);) {
-            if (line == wanted) {
-                found = "/dev/" + name;
-            }
+            matched += (line == wanted || line == "HID_UNIQ=" + serial) ? 1 : 0;
+        }
+        if (matched == 2) {
+            found = "/dev/" + name;
         }
     }
     closedir(nodes);

@@ -59,11 +59,14 @@ bool uhid_link::write_event(const uhid_event& event) {
     }
 }
 
-bool uhid_link::create(std::uint16_t vendor, std::uint16_t product, const char* name) {
+bool uhid_link::create(std::uint16_t vendor, std::uint16_t product, const char* name,
+                       const std::string& serial) {
     uhid_event event{};
     event.type = UHID_CREATE2;
     auto& request = event.u.create2;
     std::strncpy(reinterpret_cast<char*>(request.name), name, sizeof request.name - 1);
+    // The kernel gives `uniq` to hidraw's users as the serial number.
+    std::strncpy(reinterpret_cast<char*>(request.uniq), serial.c_str(), sizeof request.uniq - 1);
     request.rd_size = sizeof report_descriptor;
     request.bus = BUS_USB;
     request.vendor = vendor;

@@ -20,8 +20,10 @@ class uhid_link {
     bool open(std::string& error);
     int fd() const { return fd_; }
 
-    // Makes a USB HID device with the Ostrel's report descriptor under `vendor`:`product`.
-    bool create(std::uint16_t vendor, std::uint16_t product, const char* name);
+    // Makes a USB HID device with the Ostrel's report descriptor under `vendor`:`product`,
+    // with `serial` as its serial number (empty: none).
+    bool create(std::uint16_t vendor, std::uint16_t product, const char* name,
+                const std::string& serial);
     // Takes the device away; the host sees it leave.
     bool destroy();
     bool present() const { return present_; }
