@@ -15,15 +15,9 @@ binaries=(ostrel_firmware_update ostrel_hid_probe ostrel_uhid ostrel_sim)
 rm -rf "$root" "$vm/data" "$vm/expected"
 mkdir -p "$root"/{bin,dev,proc,sys,tmp,etc,modules,vm/bin} "$vm/data"
 
-# The images: a maximum-size HEX file and what objcopy makes of it, the Fullrom images
-# (old and new), and an erased bridge flash.
 sim=$build/ostrel_sim
 data=$vm/data
-"$sim" hex "$data/firmware.hex" --seed 7
-objcopy -I ihex -O binary "$data/firmware.hex" "$data/firmware.bin"
-"$sim" fullrom "$data/old.fullrom" --seed 1 --bridge-version "VXR7200 FW 1.5"
-"$sim" fullrom "$data/new.fullrom" --seed 2 --bridge-version "VXR7200 FW 2.0"
-head -c 524288 /dev/zero | tr '\0' '\377' >"$data/erased.bin"
+"$here/images.sh" "$sim" "$data"
 
 # The same scenarios through the stand-in: they must pass here, and their transcripts are
 # what the kernel path must reproduce.

@@ -27,14 +27,9 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine cmd /c exit </dev/null >/dev/null 2>&1 || { echo "windows: Wine does not start" >&2; exit 1; }
 echo "windows: Wine prefix and server ($(took "$start"))"
 
-# The images, as the kernel path's (scripts/vm/make-guest.sh), and the files that Windows
-# reads differently.
+# The images, as the kernel path's, and the files that Windows reads differently.
 data=$runs/data
-"$sim" hex "$data/firmware.hex" --seed 7
-objcopy -I ihex -O binary "$data/firmware.hex" "$data/firmware.bin"
-"$sim" fullrom "$data/old.fullrom" --seed 1 --bridge-version "VXR7200 FW 1.5"
-"$sim" fullrom "$data/new.fullrom" --seed 2 --bridge-version "VXR7200 FW 2.0"
-head -c 524288 /dev/zero | tr '\0' '\377' >"$data/erased.bin"
+"$here/../vm/images.sh" "$sim" "$data"
 "$sim" hex "$data/small.hex" --size 0x600 --seed 3
 sed 's/$/\r/' "$data/small.hex" >"$data/crlf.hex"
 cp "$data/small.hex" "$data/прошивка-固件.hex"
