@@ -1,6 +1,5 @@
 #include "app/advice.h"
 #include "app/tasks.h"
-#include "device/device_lock.h"
 #include "device/stop_request.h"
 
 namespace ostrel {
@@ -69,16 +68,8 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     if (find_option(args, "-l").found) {
         list_task(run);
     }
-    std::optional<listed_device> chosen;
-    if (talks_to_device(args) && !pick_device(run, args, chosen)) {
-        return 1;
-    }
     device_locks locks;
-    if (std::string busy; chosen && !locks.take(busy, *chosen)) {
-        run.fail(
-            "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, then "
-            "try again (lock file " +
-            busy + ")");
+    if (talks_to_device(args) && !claim_device(run, args, locks)) {
         return 1;
     }
     if (find_option(args, "-v").found) {

@@ -28,15 +28,8 @@ std::optional<std::string> given_pick(std::span<const std::string> args, bool& m
                                                     : std::nullopt;
 }
 
-}  // namespace
-
-void list_task(run_context& run) {
-    run.action_taken = true;
-    for (const listed_device& device : list_devices()) {
-        run.say(list_line(device));
-    }
-}
-
+// The Ostrel the run works on: from -d or OSTREL_DEVICE, or the only one attached; nothing
+// when none is. False, having said why, when the pick cannot be made.
 bool pick_device(run_context& run, std::span<const std::string> args,
                  std::optional<listed_device>& chosen) {
     bool missing = false;
@@ -77,6 +70,30 @@ bool pick_device(run_context& run, std::span<const std::string> args,
         run.advise(list_line(device));
     }
     return false;
+}
+
+}  // namespace
+
+void list_task(run_context& run) {
+    run.action_taken = true;
+    for (const listed_device& device : list_devices()) {
+        run.say(list_line(device));
+    }
+}
+
+bool claim_device(run_context& run, std::span<const std::string> args, device_locks& locks) {
+    std::optional<listed_device> chosen;
+    if (!pick_device(run, args, chosen)) {
+        return false;
+    }
+    if (std::string busy; chosen && !locks.take(busy, *chosen)) {
+        run.fail(
+            "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, then "
+            "try again (lock file " +
+            busy + ")");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace ostrel

@@ -9,6 +9,7 @@
 
 #include "app/options.h"
 #include "device/device_link.h"
+#include "device/device_lock.h"
 
 namespace ostrel {
 
@@ -67,12 +68,11 @@ task_result update_task(run_context& run, const option_hit& option);
 
 // -l: one line on standard output for each Ostrel attached. Sends nothing.
 void list_task(run_context& run);
-// Chooses the Ostrel of a run that talks to a device, from -d or OSTREL_DEVICE, and tells the
-// link where to follow it. The device chosen is the run's to lock, as listed now; nothing
-// when none is attached. False, having said why on standard error, when a pick matches no
-// Ostrel or more than one, or when several are attached and none is picked.
-bool pick_device(run_context& run, std::span<const std::string> args,
-                 std::optional<listed_device>& chosen);
+// Chooses the Ostrel of a run that talks to a device, from -d or OSTREL_DEVICE, tells the
+// link where to follow it, and takes its lock in `locks`, as the device is listed now.
+// False, having said why on standard error, when a pick matches no Ostrel or more than one,
+// when several are attached and none is picked, or when another run holds the lock.
+bool claim_device(run_context& run, std::span<const std::string> args, device_locks& locks);
 
 // Runs the program on `args` (argv as given, the program name first) and returns its
 // exit status. `terminal`: standard output is a terminal.
