@@ -8,30 +8,14 @@
 
 namespace {
 
+using ostrel::testing::padded;
+using ostrel::testing::run_cli;
 using sim::inprocess_device;
 using sim::usb_mode;
-
-// Keeps the tests short: the command line after the program name.
-ostrel::testing::cli_result run(std::vector<std::string> args) {
-    return ostrel::testing::run_cli(std::move(args));
-}
 
 const std::string usage =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
     "filename.fullrom]\n";
-
-sim::device_options in_mode(usb_mode mode) {
-    sim::device_options options;
-    options.mode = mode;
-    options.app_version = "A1";
-    options.bootloader_version = "B1";
-    options.bridge_version = "R1";
-    return options;
-}
-
-std::string padded(const std::string& text, std::size_t size) {
-    return text + std::string(size - text.size(), '\0');
-}
 
 // Nothing, unknown forms (ignored) and -h anywhere: status 0, no device opened.
 TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
@@ -42,7 +26,7 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
     };
     for (const auto& [args, head] : rows) {
         auto& dev = inprocess_device::reset();
-        const auto result = run(args);
+        const auto result = run_cli(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
         EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 16);
@@ -52,8 +36,9 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
 }
 
 TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
-    const auto result = run({"-b", "-r", "-v"});
+    auto& dev = inprocess_device::reset(
+        {.app_version = "A1", .bootloader_version = "B1", .bridge_version = "R1"});
+    const auto result = run_cli({"-b", "-r", "-v"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "application version: " + padded("A1", 64) + "\n" +
                               "VXR7200 firmware version: " + padded("R1", 64) + "\n" +

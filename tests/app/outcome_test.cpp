@@ -31,10 +31,6 @@ struct outcome {  // NOLINT(clang-analyzer-optin.performance.Padding): a table
     std::int64_t min_wait_ms = 0;
 };
 
-std::string padded(const std::string& text, std::size_t size) {
-    return text + std::string(size - text.size(), '\0');
-}
-
 const std::string no_device = no_device_advice;
 const usb_mode app = usb_mode::application, boot = usb_mode::bootloader, gone = usb_mode::absent;
 const words none;

@@ -21,6 +21,11 @@ inline const std::string no_device_advice =
     "Check the cable; the vendor id is set when the program is built (OSTREL_VENDOR_ID) and "
     "must be the maker's.\n";
 
+// `text` with zeros up to `size` bytes, as the device's version replies come.
+inline std::string padded(const std::string& text, std::size_t size) {
+    return text + std::string(size - text.size(), '\0');
+}
+
 // The program's command line run in process, with `args` after the program name.
 inline cli_result run_cli(std::vector<std::string> args) {
     args.insert(args.begin(), "ostrel_firmware_update");
