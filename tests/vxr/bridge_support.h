@@ -27,7 +27,8 @@ ostrel::device_link connected();
 
 // The requests received, one word each: "T", "K 0x40000+0x40000", "A 0x07FF0+0x1",
 // "D 0x30000+0x10000"; a run of 'A' or 'D' of one size at consecutive addresses is one word
-// with its length: "A 0x20000+0x20 x1024".
+// with its length: "A 0x20000+0x20 x1024". A request of a layout the device does not take
+// (tests/support/request_layout.h) is the text of its fault.
 std::vector<std::string> requests(const sim::inprocess_device& dev);
 
 }  // namespace bridge_test
