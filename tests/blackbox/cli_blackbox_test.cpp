@@ -4,8 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <pty.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -43,42 +41,14 @@ class Blackbox : public ::testing::Test {
     const std::string rom = dir.file("new.fullrom");
 };
 
-// The shipped program with `args` on a pseudo-terminal: all it wrote there, and its status.
-process_result run_on_terminal(const std::string& dir, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{sim_path, "run", dir, "--", program_path};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> pointers;
-    pointers.reserve(argv.size() + 1);
-    for (std::string& arg : argv) {
-        pointers.push_back(arg.data());
-    }
-    pointers.push_back(nullptr);
-    int terminal = -1;
-    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (child == 0) {
-        execv(pointers[0], pointers.data());
-        _exit(127);
-    }
-    process_result result;
-    char buffer[4096];
-    for (ssize_t got; (got = read(terminal, buffer, sizeof buffer)) > 0;) {
-        result.out.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(terminal);
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
-}
-
 // On a terminal -f and -u each draw one line redrawn in place that ends at 100 % before the
 // final message, and each wait for the device after a mode switch is announced once.
 TEST_F(Blackbox, OnATerminalProgressIsOneLineRedrawnInPlace) {
     init();
     ASSERT_EQ(sim({"hex", dir.file("fw.hex"), "--size", "0x20000"}).status, 0);
     ASSERT_EQ(sim({"fullrom", dir.file("new.fullrom")}).status, 0);
-    const auto result =
-        run_on_terminal(dir.path(), {"-f", dir.file("fw.hex"), "-u", dir.file("new.fullrom")});
+    const auto result = run_program(
+        dir.path(), {"-f", dir.file("fw.hex"), "-u", dir.file("new.fullrom")}, 60, true);
     EXPECT_EQ(result.status, 0) << result.out;
     const std::string& screen = result.out;
     for (const char* text :

@@ -12,8 +12,10 @@ struct process_result {
     bool timed_out = false;
 };
 
-// Runs `argv` to its end (killing it after `timeout_s` seconds) and collects its output.
-process_result run_process(const std::vector<std::string>& argv, int timeout_s = 60);
+// Runs `argv` to its end (killing it after `timeout_s` seconds) and collects its output; on
+// a pseudo-terminal (`terminal`), all it wrote there is `out`.
+process_result run_process(const std::vector<std::string>& argv, int timeout_s = 60,
+                           bool terminal = false);
 
 #if defined(OSTREL_PROGRAM) && defined(OSTREL_SIM)
 inline const std::string program_path = OSTREL_PROGRAM;
@@ -27,9 +29,9 @@ inline process_result sim(std::vector<std::string> args, int timeout_s = 60) {
 
 // The shipped program with ARGS, run against the virtual device in DIR.
 inline process_result run_program(const std::string& dir, std::vector<std::string> args,
-                                  int timeout_s = 60) {
+                                  int timeout_s = 60, bool terminal = false) {
     args.insert(args.begin(), {sim_path, "run", dir, "--", program_path});
-    return run_process(args, timeout_s);
+    return run_process(args, timeout_s, terminal);
 }
 #endif
 
