@@ -50,11 +50,8 @@ class Outcome : public ::testing::Test {
     // then the run, checked against the row.
     static sim::inprocess_device& prepare(usb_mode mode, const std::vector<std::uint8_t>& bridge,
                                           const words& faults) {
-        auto& dev = sim::inprocess_device::reset(
-            {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
-        sim::load_bridge_flash(dev.state(), bridge);
-        invalidate_banks(dev.state().bridge_flash, 0x05);
-        sim::refresh_bridge(dev.state());
+        auto& dev = bridge_test::device_holding(
+            bridge, 0x05, {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
         for (const std::string& fault : faults) {
             dev.arm(fault);
         }

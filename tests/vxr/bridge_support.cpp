@@ -16,8 +16,9 @@ std::string write_image(const temp_dir& dir, const std::string& name, const imag
     return dir.file(name);
 }
 
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks) {
-    auto& dev = sim::inprocess_device::reset();
+sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks,
+                                      const sim::device_options& options) {
+    auto& dev = sim::inprocess_device::reset(options);
     sim::load_bridge_flash(dev.state(), old_image);
     invalidate_banks(dev.state().bridge_flash, valid_banks);
     sim::refresh_bridge(dev.state());

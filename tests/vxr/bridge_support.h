@@ -22,7 +22,8 @@ std::string write_image(const temp_dir& dir, const std::string& name, const imag
 
 // A fresh device whose flash holds `old_image` everywhere, the banks not named valid by the
 // low four bits of `valid_banks` invalidated.
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks);
+sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks,
+                                      const sim::device_options& options = {});
 ostrel::device_link connected();
 
 // The requests received, one word each: "T", "K 0x40000+0x40000", "A 0x07FF0+0x1",
