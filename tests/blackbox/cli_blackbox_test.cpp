@@ -12,7 +12,6 @@
 
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 

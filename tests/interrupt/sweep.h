@@ -18,7 +18,6 @@
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 namespace interrupt_test {
 

@@ -8,7 +8,7 @@
 #include "mcu/flash_update.h"
 #include "tests/mcu/bootloader_fixture.h"
 #include "tests/mcu/hex_writer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/process.h"
 
 namespace {
 

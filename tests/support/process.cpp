@@ -7,9 +7,34 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace ostrel::testing {
+
+temp_dir::temp_dir()
+    : path_((std::filesystem::temp_directory_path() / "ostrel-test-XXXXXX").string()) {
+    if (mkdtemp(path_.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary directory");
+    }
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::uint8_t> read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 process_result run_process(const std::vector<std::string>& argv, int timeout_s, bool terminal) {
     int out_pipe[2];

@@ -11,7 +11,7 @@
 #include "sim/inprocess_device.h"
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/process.h"
 
 namespace bridge_test {
 
