@@ -33,10 +33,6 @@ class BootloaderTest : public ::testing::Test {
         return text;
     }
 
-    static std::uint32_t address_of(const sim::request_record& request) {
-        return get_u32_le(request.bytes, 3);
-    }
-
     // The application area as the device holds it.
     byte_vector flash() const {
         return {dev->state().mcu_flash, dev->state().mcu_flash + sim::mcu_flash_size};

@@ -79,7 +79,7 @@ TEST_F(FlashUpdate, LargestImageIsErasedByThePlanThenFillsTheArea) {
     std::vector<mcu_erase_request> erases;
     for (const auto& request : dev->requests) {
         if (request.bytes[1] == 'e') {
-            erases.push_back({request.bytes[2], address_of(request)});
+            erases.push_back({request.bytes[2], get_u32_le(request.bytes, 3)});
         }
     }
     EXPECT_EQ(erases, plan_mcu_erase(mcu_application_size));
