@@ -118,19 +118,13 @@ TEST_F(Outcome, FirmwareLoad) {
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
         {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
     };
+    const std::string loading = "Loading firmware file: " + hex + "\n",
+                      nothing_sent =
+                          "Firmware load failed.\nNothing was sent to the Ostrel: check that " +
+                          hex + " is the microcontroller's firmware.\n";
     for (const auto& [text, why] : refused) {
         write_file(hex, text);
-        const std::string nothing_sent =
-            "Firmware load failed.\nNothing was sent to the Ostrel: "
-            "check that " +
-            hex + " is the microcontroller's firmware.\n";
-        check({{"-f", hex},
-               app,
-               {},
-               "Loading firmware file: " + hex + "\n",
-               why + nothing_sent,
-               none},
-              old_rom);
+        check({{"-f", hex}, app, {}, loading, why + nothing_sent, none}, old_rom);
     }
     const std::string absent = dir.file("absent.hex");
     write_file(hex, hex_file(0x404000, bytes(2048, 7)));
@@ -143,7 +137,7 @@ TEST_F(Outcome, FirmwareLoad) {
          none},
         {{"-f"}, app, {}, "", "no filename given with -f option\n", none},
         {{"-f", hex}, boot, {"refuse:boot/P@2"},
-         "Loading firmware file: " + hex + "\nFirmware progress: 0%\n",
+         loading + "Firmware progress: 0%\n",
          "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel waits "
          "in its bootloader with an incomplete application. Run the same -f again to load it "
          "whole.\n"},
