@@ -129,7 +129,7 @@ TEST_F(Update, AsksAndWritesTheRightBanksWithExactProgress) {
 // reported): never reporting success, never with a valid bank that holds a partial copy, and
 // never without a valid bank in a pair, but when the device claimed both banks of a pair.
 TEST_F(Update, EachStageStopsAtItsFirstFailure) {
-    const struct {
+    const struct {  // NOLINT(clang-analyzer-optin.performance.Padding): a table
         std::uint8_t before;
         std::vector<std::string> rules;
         std::uint8_t after;
