@@ -17,8 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,6 +26,7 @@
 #include "sim/bridge_flash.h"
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/process.h"
 #include "tests/support/request_layout.h"
 
 struct hid_device_ {
@@ -83,20 +82,16 @@ int send(hid_device* dev, bool feature, const unsigned char* data, size_t length
 
 // The files of -f and -u: three pages of firmware and an image of the bridge.
 struct files {
-    std::string dir = "/tmp/fuzz-replies-XXXXXX";
+    ostrel::testing::temp_dir dir;
 
     files() {
-        const std::vector<std::uint8_t> image = sim::make_fullrom_image(42, "VXR NEW");
-        if (mkdtemp(dir.data()) == nullptr) {
-            std::abort();
-        }
-        std::ofstream(dir + "/app.hex") << ostrel::testing::hex_file(
-            0x404000, ostrel::testing::random_bytes(3 * 512 - 100, 7), 32);
-        std::ofstream(dir + "/bridge.fullrom", std::ios::binary)
-            .write(reinterpret_cast<const char*>(image.data()),
-                   static_cast<std::streamsize>(image.size()));
+        ostrel::testing::write_file(
+            dir.file("app.hex"),
+            ostrel::testing::hex_file(0x404000, ostrel::testing::random_bytes(3 * 512 - 100, 7),
+                                      32));
+        ostrel::testing::write_file(dir.file("bridge.fullrom"),
+                                    sim::make_fullrom_image(42, "VXR NEW"));
     }
-    ~files() { std::filesystem::remove_all(dir); }
 };
 
 }  // namespace
@@ -136,6 +131,12 @@ hid_device* hid_open(unsigned short /*vendor_id*/, unsigned short product_id,
         return nullptr;
     }
     return run.handles.emplace_back(new hid_device_{product_id});
+}
+
+// The script's device is listed without a path (the program then lists no Ostrel and opens
+// the device by its ids), so nothing is opened by path.
+hid_device* hid_open_path(const char* /*path*/) {
+    return nullptr;
 }
 
 void hid_close(hid_device* dev) {
@@ -197,8 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {0x02, {"-r"}},
         {0x04, {"-b"}},
         {0x08, {"-x", "KQWIPEZON"}},
-        {0x10, {"-f", made.dir + "/app.hex"}},
-        {0x60, {"-u", made.dir + "/bridge.fullrom"}}};
+        {0x10, {"-f", made.dir.file("app.hex")}},
+        {0x60, {"-u", made.dir.file("bridge.fullrom")}}};
     std::vector<std::string> args;
     for (const auto& [bits, words] : options) {
         if ((data[0] & bits) == bits) {

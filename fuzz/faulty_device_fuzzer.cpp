@@ -26,8 +26,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <numeric>
 #include <sstream>
 #include <string>
@@ -41,6 +39,7 @@
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/process.h"
 #include "tests/support/request_layout.h"
 
 namespace {
@@ -65,19 +64,16 @@ struct fixture {
     image old_image = sim::make_fullrom_image(41, "VXR OLD");
     image new_image = image(flash_size + 64);  // the Fullrom file's bytes, patched each run
     image hex_image = ostrel::testing::random_bytes(0x2100, 5);  // 17 pages, two erases
-    std::string dir = "/tmp/fuzz-device-XXXXXX";
+    ostrel::testing::temp_dir dir;
     sim::device_state pristine{};  // the old bridge image, all banks valid, old firmware
 
     fixture() {
-        if (mkdtemp(dir.data()) == nullptr) {
-            std::abort();
-        }
-        std::ofstream(dir + "/new.hex") << ostrel::testing::hex_file(0x404000, hex_image);
+        ostrel::testing::write_file(dir.file("new.hex"),
+                                    ostrel::testing::hex_file(0x404000, hex_image));
         sim::init_state(pristine, {.bank_status = 0x0F});
         std::copy(old_image.begin(), old_image.end(), pristine.bridge_flash);
         std::memset(pristine.mcu_flash, 0x5A, sizeof pristine.mcu_flash);
     }
-    ~fixture() { std::filesystem::remove_all(dir); }
 };
 
 fixture& files() {
@@ -325,13 +321,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::min<std::size_t>(in.ConsumeIntegralInRange<std::size_t>(1, 16), flash_size - at));
         std::copy(bytes.begin(), bytes.end(), f.new_image.begin() + at);
     }
-    std::ofstream(f.dir + "/new.fullrom", std::ios::binary)
-        .write(reinterpret_cast<const char*>(f.new_image.data()), length);
+    ostrel::testing::write_file(f.dir.file("new.fullrom"),
+                                std::string(f.new_image.begin(), f.new_image.begin() + length));
 
     std::vector<std::string> args;
     std::istringstream words(task);
     for (std::string w; words >> w;) {
-        args.push_back(w == "HEX" ? f.dir + "/new.hex" : w == "ROM" ? f.dir + "/new.fullrom" : w);
+        args.push_back(w == "HEX"   ? f.dir.file("new.hex")
+                       : w == "ROM" ? f.dir.file("new.fullrom")
+                                    : w);
     }
     const std::int64_t start_ns = dev.now_ns();
     const auto result = ostrel::testing::run_cli(args);

@@ -5,33 +5,18 @@
 
 #include "sim/inprocess_device.h"
 #include "tests/support/cli_run.h"
+#include "tests/vxr/bridge_support.h"
 
 namespace {
 
+using ostrel::testing::padded;
+using ostrel::testing::run_cli;
 using sim::inprocess_device;
 using sim::usb_mode;
-
-// Keeps the tests short: the command line after the program name.
-ostrel::testing::cli_result run(std::vector<std::string> args) {
-    return ostrel::testing::run_cli(std::move(args));
-}
 
 const std::string usage =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
     "filename.fullrom]\n";
-
-sim::device_options in_mode(usb_mode mode) {
-    sim::device_options options;
-    options.mode = mode;
-    options.app_version = "A1";
-    options.bootloader_version = "B1";
-    options.bridge_version = "R1";
-    return options;
-}
-
-std::string padded(const std::string& text, std::size_t size) {
-    return text + std::string(size - text.size(), '\0');
-}
 
 // Nothing, unknown forms (ignored) and -h anywhere: status 0, no device opened.
 TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
@@ -42,7 +27,7 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
     };
     for (const auto& [args, head] : rows) {
         auto& dev = inprocess_device::reset();
-        const auto result = run(args);
+        const auto result = run_cli(args);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
         EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 16);
@@ -52,22 +37,17 @@ TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
 }
 
 TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
-    auto& dev = inprocess_device::reset(in_mode(usb_mode::application));
-    const auto result = run({"-b", "-r", "-v"});
+    auto& dev = inprocess_device::reset(
+        {.app_version = "A1", .bootloader_version = "B1", .bridge_version = "R1"});
+    const auto result = run_cli({"-b", "-r", "-v"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "application version: " + padded("A1", 64) + "\n" +
                               "VXR7200 firmware version: " + padded("R1", 64) + "\n" +
                               "bootloader version: " + padded("B1", 65) + "\n");
-    ASSERT_EQ(dev.requests.size(), 4u);
-    EXPECT_EQ(dev.requests[0].bytes[1], '*');
-    EXPECT_EQ(dev.requests[1].bytes[1], 'N');
+    EXPECT_EQ(bridge_test::requests(dev), (std::vector<std::string>{"*", "N", "B", "*"}));
     // Bytes 2 on of the 'N' request are what the '*' reply left: the version text from its
     // second character on.
     EXPECT_EQ(dev.requests[1].bytes[2], '1');
-    EXPECT_EQ(dev.requests[1].bytes[3], 0);
-    EXPECT_EQ(dev.requests[2].bytes[1], 'B');
-    EXPECT_EQ(dev.requests[3].bytes[1], '*');
-    EXPECT_EQ(dev.requests[3].mode, usb_mode::bootloader);
     EXPECT_EQ(dev.state().mode, usb_mode::bootloader);  // -b leaves it there
 }
 

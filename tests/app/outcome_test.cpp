@@ -31,10 +31,6 @@ struct outcome {  // NOLINT(clang-analyzer-optin.performance.Padding): a table
     std::int64_t min_wait_ms = 0;
 };
 
-std::string padded(const std::string& text, std::size_t size) {
-    return text + std::string(size - text.size(), '\0');
-}
-
 const std::string no_device = no_device_advice;
 const usb_mode app = usb_mode::application, boot = usb_mode::bootloader, gone = usb_mode::absent;
 const words none;
@@ -54,11 +50,8 @@ class Outcome : public ::testing::Test {
     // then the run, checked against the row.
     static sim::inprocess_device& prepare(usb_mode mode, const std::vector<std::uint8_t>& bridge,
                                           const words& faults) {
-        auto& dev = sim::inprocess_device::reset(
-            {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
-        sim::load_bridge_flash(dev.state(), bridge);
-        invalidate_banks(dev.state().bridge_flash, 0x05);
-        sim::refresh_bridge(dev.state());
+        auto& dev = bridge_test::device_holding(
+            bridge, 0x05, {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
         for (const std::string& fault : faults) {
             dev.arm(fault);
         }
@@ -125,19 +118,13 @@ TEST_F(Outcome, FirmwareLoad) {
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
         {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
     };
+    const std::string loading = "Loading firmware file: " + hex + "\n",
+                      nothing_sent =
+                          "Firmware load failed.\nNothing was sent to the Ostrel: check that " +
+                          hex + " is the microcontroller's firmware.\n";
     for (const auto& [text, why] : refused) {
         write_file(hex, text);
-        const std::string nothing_sent =
-            "Firmware load failed.\nNothing was sent to the Ostrel: "
-            "check that " +
-            hex + " is the microcontroller's firmware.\n";
-        check({{"-f", hex},
-               app,
-               {},
-               "Loading firmware file: " + hex + "\n",
-               why + nothing_sent,
-               none},
-              old_rom);
+        check({{"-f", hex}, app, {}, loading, why + nothing_sent, none}, old_rom);
     }
     const std::string absent = dir.file("absent.hex");
     write_file(hex, hex_file(0x404000, bytes(2048, 7)));
@@ -150,7 +137,7 @@ TEST_F(Outcome, FirmwareLoad) {
          none},
         {{"-f"}, app, {}, "", "no filename given with -f option\n", none},
         {{"-f", hex}, boot, {"refuse:boot/P@2"},
-         "Loading firmware file: " + hex + "\nFirmware progress: 0%\n",
+         loading + "Firmware progress: 0%\n",
          "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel waits "
          "in its bootloader with an incomplete application. Run the same -f again to load it "
          "whole.\n"},

@@ -17,9 +17,8 @@ using sim::usb_mode;
 // Device `i` (versions of its own) on USB port `port` with serial number `serial`, in place of
 // every device there, or else beside them.
 void attach(int i, const std::string& port, const std::string& serial, bool beside) {
-    sim::device_options options;
-    options.app_version = "APP " + std::to_string(i);
-    options.bootloader_version = "BL " + std::to_string(i);
+    const sim::device_options options{.app_version = "APP " + std::to_string(i),
+                                      .bootloader_version = "BL " + std::to_string(i)};
     auto& dev = beside ? inprocess_device::add(options) : inprocess_device::reset(options);
     sim::set_usb_place(dev.state(), port, serial);
 }

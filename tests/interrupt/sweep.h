@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <fstream>
 #include <iostream>
 #include <set>
 
@@ -18,7 +18,6 @@
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 namespace interrupt_test {
 
@@ -58,10 +57,10 @@ class device {
         if (!shipped_) {
             return sim::inprocess_device::current().requests;
         }
-        const bytes raw = read_bytes(sim::state_file::log_path(path()));
-        request_log records(raw.size() / sizeof(sim::request_record));
-        if (!records.empty()) {  // an empty log's data() may be null, which memcpy must not get
-            std::memcpy(records.data(), raw.data(), records.size() * sizeof(sim::request_record));
+        std::ifstream in(sim::state_file::log_path(path()), std::ios::binary);
+        request_log records;
+        for (sim::request_record r{}; in.read(reinterpret_cast<char*>(&r), sizeof r);) {
+            records.push_back(r);
         }
         return records;
     }

@@ -10,30 +10,6 @@ using namespace ostrel;
 using namespace ostrel::testing;
 using BootloaderCommands = BootloaderTest;
 
-hid_report frame(std::initializer_list<std::uint8_t> head) {
-    hid_report report{};
-    std::copy(head.begin(), head.end(), report.begin());
-    return report;
-}
-
-TEST(BootloaderFrames, CrcAndFramesAreExact) {
-    const std::string check = "123456789";  // CRC-8/SMBUS check value
-    EXPECT_EQ(crc8({reinterpret_cast<const std::uint8_t*>(check.data()), check.size()}), 0xF4);
-    EXPECT_EQ(program_report(0x404000), frame({0, 0x50, 0, 0, 0x40, 0x40, 0, 0x35}));
-    EXPECT_EQ(erase_report(erase_mode_16k, 0x404000),
-              frame({0, 0x65, 0x01, 0, 0x40, 0x40, 0, 0x7F}));
-    EXPECT_EQ(erase_report(erase_mode_sector, 0x420000),
-              frame({0, 0x65, 0x02, 0, 0, 0x42, 0, 0x75}));
-    const byte_vector four{1, 2, 3, 4};
-    EXPECT_EQ(data_report(0x404000, four),
-              frame({0, 0x44, 0x04, 0, 0x40, 0x40, 0, 1, 2, 3, 4, 0xD2}));
-    hid_report fallback{};
-    fallback.fill(0x41);  // 'A' fill, report number 0x00
-    fallback[0] = 0x00;
-    fallback[1] = 0x22;
-    EXPECT_EQ(fallback_erase_report(), fallback);
-}
-
 TEST_F(BootloaderCommands, MisalignedOrMisSizedRequestsAreRefusedWithoutSending) {
     EXPECT_FALSE(mcu_write_chunk(device, 0x404010, byte_vector(16, 1)));
     EXPECT_FALSE(mcu_write_chunk(device, 0x404000, {}));

@@ -6,6 +6,7 @@
 
 #include "device/device_link.h"
 #include "sim/inprocess_device.h"
+#include "tests/support/request_layout.h"
 
 // A virtual device running its bootloader with a connected device object.
 namespace ostrel::testing {
@@ -19,17 +20,17 @@ class BootloaderTest : public ::testing::Test {
         ASSERT_TRUE(device.connect_bootloader());
     }
 
-    // The command bytes of every request so far, e.g. "DDP".
+    // The command bytes of every request so far, e.g. "DDP"; a request of a layout the device
+    // does not take (tests/support/request_layout.h) is the text of its fault in brackets.
     std::string commands() const {
         std::string text;
         for (const auto& request : dev->requests) {
-            text += static_cast<char>(request.bytes[1]);
+            const char* fault = request_fault(request.mode == sim::usb_mode::application,
+                                              request.via == sim::channel::feature, request.bytes);
+            text += fault != nullptr ? "[" + std::string(fault) + "]"
+                                     : std::string(1, static_cast<char>(request.bytes[1]));
         }
         return text;
-    }
-
-    static std::uint32_t address_of(const sim::request_record& request) {
-        return get_u32_le(request.bytes, 3);
     }
 
     // The application area as the device holds it.

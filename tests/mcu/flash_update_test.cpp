@@ -8,7 +8,7 @@
 #include "mcu/flash_update.h"
 #include "tests/mcu/bootloader_fixture.h"
 #include "tests/mcu/hex_writer.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ TEST_F(FlashUpdate, LargestImageIsErasedByThePlanThenFillsTheArea) {
     std::vector<mcu_erase_request> erases;
     for (const auto& request : dev->requests) {
         if (request.bytes[1] == 'e') {
-            erases.push_back({request.bytes[2], address_of(request)});
+            erases.push_back({request.bytes[2], get_u32_le(request.bytes, 3)});
         }
     }
     EXPECT_EQ(erases, plan_mcu_erase(mcu_application_size));

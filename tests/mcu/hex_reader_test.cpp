@@ -6,7 +6,6 @@
 #include "mcu/hex_reader.h"
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 # the build's vendor id for both identities, and no virtual device unless asked for.
 set -euo pipefail
 cmake=$1 build=$2 vendor=$3 install_sim=$4
-prefix=$(mktemp -d)
-trap 'rm -rf "$prefix"' EXIT
+prefix=$(mktemp -d) files=$(mktemp -d)
+trap 'rm -rf "$prefix" "$files"' EXIT
 "$cmake" --install "$build" --prefix "$prefix/usr" >/dev/null
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -37,8 +37,6 @@ done
 
 # The completion offers HEX files after -f, Fullrom files after -u (then any file but a HEX
 # file), the attached devices after -d, options otherwise.
-files=$(mktemp -d)
-trap 'rm -rf "$prefix" "$files"' EXIT
 cd "$files"
 touch app.hex notes.txt bridge.fullrom
 complete_for() {

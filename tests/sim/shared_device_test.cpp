@@ -8,7 +8,6 @@
 #include "sim/model.h"
 #include "sim/state_file.h"
 #include "tests/support/process.h"
-#include "tests/support/temp_dir.h"
 
 namespace {
 

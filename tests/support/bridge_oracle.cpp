@@ -45,8 +45,8 @@ bool bridge_bootable(const sim::device_state& state) {
            (sim::bank_valid(state, 2) || sim::bank_valid(state, 3));
 }
 
-bool no_partial_copy_valid(const sim::device_state& state, image_bytes before,
-                           image_bytes image, copy_match match) {
+bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, image_bytes image,
+                           copy_match match) {
     for (std::size_t i = 0; i < 4; ++i) {
         const sim::bridge_area bank = sim::bridge_banks[i];
         if (sim::bank_valid(state, i) && !area_holds(state, bank, before, bank.start) &&

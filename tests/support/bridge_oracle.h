@@ -43,8 +43,8 @@ bool bridge_bootable(const sim::device_state& state);
 // Whether every valid bank holds a whole copy: the one it held in `before` (the flash
 // before the run) or the new image's. No bank erased or written only in part claims to be
 // valid.
-bool no_partial_copy_valid(const sim::device_state& state, image_bytes before,
-                           image_bytes image, copy_match match);
+bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, image_bytes image,
+                           copy_match match);
 
 // Zeroes both ends of the trailer of each bank that bits 0 to 3 of `valid_banks` do not
 // name, as the program invalidates a bank. `flash` is a whole bridge flash or image.

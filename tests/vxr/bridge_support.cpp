@@ -7,6 +7,7 @@
 
 #include "app/tasks.h"
 #include "sim/bridge_flash.h"
+#include "tests/support/request_layout.h"
 
 namespace bridge_test {
 
@@ -15,8 +16,9 @@ std::string write_image(const temp_dir& dir, const std::string& name, const imag
     return dir.file(name);
 }
 
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks) {
-    auto& dev = sim::inprocess_device::reset();
+sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks,
+                                      const sim::device_options& options) {
+    auto& dev = sim::inprocess_device::reset(options);
     sim::load_bridge_flash(dev.state(), old_image);
     invalidate_banks(dev.state().bridge_flash, valid_banks);
     sim::refresh_bridge(dev.state());
@@ -37,6 +39,12 @@ std::vector<std::string> requests(const sim::inprocess_device& dev) {
     int repeats = 0;
     for (const sim::request_record& record : dev.requests) {
         const auto& b = record.bytes;
+        if (const char* fault = request_fault(record.mode == sim::usb_mode::application,
+                                              record.via == sim::channel::feature, b)) {
+            out.emplace_back(fault);
+            last_kind = 0;
+            continue;
+        }
         const auto u32 = [&b](std::size_t at) {
             return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
         };

@@ -11,7 +11,7 @@
 #include "sim/inprocess_device.h"
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/process.h"
 
 namespace bridge_test {
 
@@ -22,12 +22,14 @@ std::string write_image(const temp_dir& dir, const std::string& name, const imag
 
 // A fresh device whose flash holds `old_image` everywhere, the banks not named valid by the
 // low four bits of `valid_banks` invalidated.
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks);
+sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks,
+                                      const sim::device_options& options = {});
 ostrel::device_link connected();
 
 // The requests received, one word each: "T", "K 0x40000+0x40000", "A 0x07FF0+0x1",
 // "D 0x30000+0x10000"; a run of 'A' or 'D' of one size at consecutive addresses is one word
-// with its length: "A 0x20000+0x20 x1024".
+// with its length: "A 0x20000+0x20 x1024". A request of a layout the device does not take
+// (tests/support/request_layout.h) is the text of its fault.
 std::vector<std::string> requests(const sim::inprocess_device& dev);
 
 }  // namespace bridge_test

@@ -1,6 +1,7 @@
 // The pieces of the bridge update: flash operations refuse arguments outside the flash before
-// anything is sent, and Fullrom reading and summing. The bytes of each request are pinned in
-// tests/device (RequestLayout), the requests each operation sends in update_test.cpp.
+// anything is sent, and the byte sum of a region. The requests each operation sends, and their
+// layouts, are checked in update_test.cpp (bridge_support's requests()); the Fullrom file's
+// reading by the -u outcomes (tests/app/outcome_test.cpp) and the bad inputs (tests/interrupt).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -50,14 +51,6 @@ TEST(VxrFullrom, SumBytesEqualsTheWrappingByteSum) {
     const image ones(16843010, 0xFF);  // fills every lane; sums to 2^32 + 254
     EXPECT_EQ(sum_bytes(ones.data(), ones.data() + 0x8000), 0x7F8000u);
     EXPECT_EQ(sum_bytes(ones.data(), ones.data() + ones.size()), 254u);
-}
-
-TEST(VxrFullrom, ReadFileStopsJustPastItsLimitAndRefusesADirectory) {
-    ostrel::testing::temp_dir dir;
-    ostrel::testing::write_file(dir.file("long"), std::string(200000, 'x'));
-    EXPECT_EQ(ostrel::read_file(dir.file("long"), 100000)->size(), 100001u);
-    EXPECT_EQ(ostrel::read_file(dir.file("long"), 200000)->size(), 200000u);
-    EXPECT_FALSE(ostrel::read_file(dir.path()));  // it opens but cannot be read
 }
 
 }  // namespace
