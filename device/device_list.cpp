@@ -2,7 +2,7 @@
 
 #include <hidapi.h>
 
-#include "device/device_lock_file.h"
+#include "device/presence.h"
 #include "device/report.h"
 
 namespace ostrel {
@@ -33,12 +33,15 @@ std::string libusb_port(const std::string& path) {
     return shaped ? port : std::string();
 }
 
-}  // namespace
-
+// The USB port path of the device hidapi lists at `device_path`: from sysfs for a hidraw
+// node, from the path itself for hidapi's libusb backend ("1-4.2:1.0"); empty when the
+// system does not tell (a virtual HID device, Windows).
 std::string usb_port_of(const std::string& device_path) {
-    const std::string port = lock_file::usb_port_of(device_path);
+    const std::string port = system_usb_port(device_path);
     return port.empty() ? libusb_port(device_path) : port;
 }
+
+}  // namespace
 
 std::vector<listed_device> list_devices() {
     std::vector<listed_device> found;

@@ -31,9 +31,4 @@ struct device_place {
 // The path of the device listed under `product_id` at `place`; empty when none is there.
 std::string path_at(const device_place& place, unsigned short product_id);
 
-// The USB port path of the device hidapi lists at `device_path`: from sysfs for a hidraw
-// node, from the path itself for hidapi's libusb backend ("1-4.2:1.0"); empty when the
-// system does not tell (a virtual HID device, Windows).
-std::string usb_port_of(const std::string& device_path);
-
 }  // namespace ostrel

@@ -30,8 +30,8 @@ std::string file_name_part(const std::string& key) {
     return part.substr(0, readable_key_limit - 17) + "-" + text.data();
 }
 
-}  // namespace
-
+// The name of the lock file of `device`: after its USB port, which a mode switch does not
+// change; where the system gives none, after its serial number; else after its device path.
 std::string device_lock_file(const listed_device& device) {
     const std::string key = !device.port.empty()     ? "usb-" + device.port
                             : !device.serial.empty() ? "serial-" + device.serial
@@ -42,6 +42,8 @@ std::string device_lock_file(const listed_device& device) {
     return lock_file::directory() + "ostrel_firmware_update-" + vendor.data() + "-" +
            file_name_part(key) + ".lock";
 }
+
+}  // namespace
 
 device_locks::~device_locks() {
     if (held_ != lock_file::no_handle) {

@@ -31,8 +31,4 @@ class device_locks {
     lock_file::handle held_ = lock_file::no_handle;
 };
 
-// The name of the lock file of `device`: after its USB port, which a mode switch does not
-// change; where the system gives none, after its serial number; else after its device path.
-std::string device_lock_file(const listed_device& device);
-
 }  // namespace ostrel

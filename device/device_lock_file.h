@@ -15,10 +15,6 @@ inline constexpr handle no_handle = -1;
 // Where the lock files live, ending with the path separator.
 std::string directory();
 
-// The USB port of the device that hidapi lists at `device_path` ("1-4.2"), which a mode
-// switch does not change; empty when the system does not tell (a virtual device, Windows).
-std::string usb_port_of(const std::string& device_path);
-
 enum class outcome { held, busy, unavailable };
 // Takes the lock in the file at `path`, making the file when it is not there. `held` gets
 // the open file when it is taken; unavailable when the file can be neither opened nor made.

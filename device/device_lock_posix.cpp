@@ -1,12 +1,9 @@
-// The one-run-per-device lock on Linux and other POSIX systems: an flock on a file in /tmp,
-// named after the hidraw node's USB port where sysfs tells it.
+// The one-run-per-device lock on Linux and other POSIX systems: an flock on a file in /tmp.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
-#include <string_view>
 
 #include "device/device_lock_file.h"
 
@@ -34,33 +31,6 @@ int open_lock_file(const std::string& path) {
 
 std::string directory() {
     return "/tmp/";
-}
-
-// The USB port of a hidraw node ("1-4.2"), read from sysfs; empty when it has none (a
-// virtual HID device) or the system does not tell.
-std::string usb_port_of(const std::string& device_path) {
-    constexpr std::string_view hidraw_prefix = "/dev/";
-    if (device_path.rfind(hidraw_prefix, 0) != 0) {
-        return {};
-    }
-    std::error_code error;
-    const std::filesystem::path device = std::filesystem::canonical(
-        "/sys/class/hidraw/" + device_path.substr(hidraw_prefix.size()) + "/device", error);
-    if (error) {
-        return {};
-    }
-    // .../usb1/1-4/1-4.2/1-4.2:1.0/0003:1209:0101.0007: the port is the last component
-    // made of a bus number, a dash, and port numbers with dots.
-    std::string port;
-    for (const auto& part : device) {
-        const std::string name = part.string();
-        const std::size_t dash = name.find('-');
-        if (dash != std::string::npos && dash > 0 &&
-            name.find_first_not_of("0123456789.-") == std::string::npos) {
-            port = name;
-        }
-    }
-    return port;
 }
 
 outcome take(const std::string& path, handle& held) {

@@ -1,6 +1,5 @@
 // The one-run-per-device lock on Windows: a lock on the first byte of a file in the user's
 // temporary folder, which Windows drops when its handle is closed or its process ends.
-// hidapi lists a device by its interface path there, so the lock is named after that path.
 #include <windows.h>
 
 #include <bit>
@@ -35,10 +34,6 @@ std::string directory() {
     wchar_t folder[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
     return length > 0 && length <= MAX_PATH ? utf8(std::wstring(folder, length)) : std::string();
-}
-
-std::string usb_port_of(const std::string& /*device_path*/) {
-    return {};
 }
 
 outcome take(const std::string& path, handle& held) {

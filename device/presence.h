@@ -1,6 +1,7 @@
 #pragma once
 
 #include <initializer_list>
+#include <string>
 
 #include "device/device_list.h"
 
@@ -16,5 +17,9 @@ bool device_listed(std::initializer_list<unsigned short> product_ids,
 // the access rights of its hidraw node on Linux, another program holding it on Windows. One
 // file per platform (presence_posix.cpp, presence_windows.cpp).
 const char* open_blocker_hint();
+
+// The USB port of the hidraw node at `device_path` ("1-4.2"), read from sysfs, which a mode
+// switch does not change; empty when the system does not tell (a virtual device, Windows).
+std::string system_usb_port(const std::string& device_path);
 
 }  // namespace ostrel

@@ -10,4 +10,9 @@ const char* open_blocker_hint() {
            "driver and no special rights on Windows)";
 }
 
+// Windows tells the program no USB port without more system calls.
+std::string system_usb_port(const std::string& /*device_path*/) {
+    return {};
+}
+
 }  // namespace ostrel
