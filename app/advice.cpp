@@ -99,6 +99,18 @@ std::string load_advice(const mcu_load_report& report) {
            "-f again to load it whole.";
 }
 
+std::string erase_advice(std::uint32_t block) {
+    const std::string how =
+        stop_requested() != 0 ? "The erase was interrupted" : "The erase stopped";
+    if (block == 0) {
+        return how + " before block 0: the bridge's flash is unchanged.";
+    }
+    return how + " after block " + std::to_string(block - 1) + ": blocks 0 to " +
+           std::to_string(block - 1) +
+           " of 7 are erased and the bridge holds no whole "
+           "firmware. Run the same -x again, or -u FILE to write an image.";
+}
+
 std::string update_advice(const vxr_update_report& report) {
     const std::string how =
         stop_requested() != 0 ? "The update was interrupted" : "The update stopped";

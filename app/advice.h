@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
 
@@ -24,6 +25,9 @@ std::string file_advice(const std::string& path);
 
 // After a failed or interrupted load: how far it got and the state it left the device in.
 std::string load_advice(const mcu_load_report& report);
+
+// After -x stopped at `block`: which blocks of the bridge's flash are erased.
+std::string erase_advice(std::uint32_t block);
 
 // After a failed or interrupted bridge update: what the bridge starts from now.
 std::string update_advice(const vxr_update_report& report);

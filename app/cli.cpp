@@ -1,4 +1,5 @@
 #include "app/advice.h"
+#include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "device/stop_request.h"
 
@@ -31,20 +32,109 @@ void run_context::fail_to_connect(std::string_view line,
 
 namespace {
 
-// Whether the command line asks for a task that talks to the device.
-bool talks_to_device(std::span<const std::string> args) {
-    for (const char* option : {"-v", "-r", "-b"}) {
-        if (find_option(args, option).found) {
-            return true;
-        }
-    }
-    const option_hit erase = find_option(args, "-x");
-    return (erase.found && erase_confirmed(erase.value)) || find_option(args, "-f").value ||
-           find_option(args, "-u").value;
+// Whether the plan has a task that talks to the device.
+bool talks_to_device(const run_plan& plan) {
+    return plan.app_version || plan.bridge_version || plan.boot_version ||
+           (plan.erase.found && erase_confirmed(plan.erase.value)) || plan.firmware.found ||
+           plan.update.found;
 }
 
 const char* identity_name(unsigned short product_id) {
     return product_id == bootloader_product_id ? "bootloader" : "application";
+}
+
+// Whether a signal asked the run to end once the task in hand is done.
+bool run_ends_early() {
+    return stop_requested() != 0 || hung_up();
+}
+
+// The device's part of the run, its inputs checked: claims the device and runs the tasks in
+// their fixed order. A task that a signal cut short, or that ran while the user went away,
+// is the last.
+int run_tasks(run_context& run, std::span<const std::string> args, const run_plan& plan,
+              const std::optional<firmware_input>& firmware,
+              const std::optional<update_input>& update) {
+    const stop_signals stop_on_signal;
+    device_locks locks;
+    if (talks_to_device(plan) && !claim_device(run, args, locks)) {
+        return 1;
+    }
+    using version_task = void (*)(run_context&);
+    const std::pair<bool, version_task> versions[] = {
+        {plan.app_version, application_version_task},
+        {plan.bridge_version, bridge_version_task},
+        {plan.boot_version, bootloader_version_task},
+    };
+    for (const auto& [asked, task] : versions) {
+        if (asked && !run_ends_early()) {
+            task(run);
+        }
+    }
+    if (plan.erase.found && !run_ends_early()) {
+        if (const task_result end = erase_task(run, plan.erase)) {
+            return *end;
+        }
+    }
+    bool loaded = true;
+    if (firmware && !run_ends_early()) {
+        if (const task_result end = firmware_task(run, *firmware, loaded)) {
+            return *end;
+        }
+    }
+    if (run_ends_early()) {
+        return 1;  // nothing after a task a signal ended runs
+    }
+    if (update && !loaded) {
+        refuse_update_after_load(run);
+    } else if (update) {
+        if (const task_result end = update_task(run, *update)) {
+            return *end;
+        }
+    } else if (!run.action_taken) {
+        run.say(usage_line);
+    }
+    return run.failed() ? 1 : 0;
+}
+
+// Reads the command line into its tasks and checks every input of every task; only then does
+// anything go to the device.
+int plan_and_run(run_context& run, std::span<const std::string> args) {
+    const run_plan plan = read_plan(args);
+    if (plan.help) {
+        for (const char* line : help_lines) {
+            run.say(line);
+        }
+        return 0;
+    }
+    if (!plan.problems.empty()) {
+        for (const std::string& problem : plan.problems) {
+            run.fail(problem);
+        }
+        run.say(usage_line);
+        return 1;
+    }
+    if (plan.erase.found && erase_confirmed(plan.erase.value) &&
+        (plan.firmware.found || plan.update.found)) {
+        run.fail(
+            "-x erases the whole bridge flash and does not run with -f or -u: nothing was "
+            "sent. Run the erase, then the update, one after the other.");
+        return 1;
+    }
+    if (plan.list) {
+        list_task(run);
+    }
+    std::optional<firmware_input> firmware;
+    std::optional<update_input> update;
+    if (plan.firmware.found) {
+        firmware = check_firmware_input(run, plan.firmware);
+    }
+    if (plan.update.found) {
+        update = check_update_input(run, plan.update);
+    }
+    if ((plan.firmware.found && !firmware) || (plan.update.found && !update)) {
+        return 1;  // a refused input: nothing is sent
+    }
+    return run_tasks(run, args, plan, firmware, update);
 }
 
 }  // namespace
@@ -58,50 +148,17 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
                     identity_name(product_id) + "...");
         };
     }
-
-    if (find_option(args, "-h").found) {
-        for (const char* line : help_lines) {
-            run.say(line);
-        }
-        return 0;
+    const int status = plan_and_run(run, args);
+    if (!run.output_lost()) {
+        return status;
     }
-    if (find_option(args, "-l").found) {
-        list_task(run);
+    // The job was not cut short for it, but what the run said did not all get through.
+    if (!err.fail()) {
+        err << "Output was lost: standard output could not be written to its end. The tasks "
+               "ran to their end; the status is 1 because their messages are incomplete."
+            << std::endl;
     }
-    device_locks locks;
-    if (talks_to_device(args) && !claim_device(run, args, locks)) {
-        return 1;
-    }
-    if (find_option(args, "-v").found) {
-        application_version_task(run);
-    }
-    if (find_option(args, "-r").found) {
-        bridge_version_task(run);
-    }
-    if (find_option(args, "-b").found) {
-        bootloader_version_task(run);
-    }
-    if (const option_hit erase = find_option(args, "-x"); erase.found) {
-        if (const task_result end = erase_task(run, erase)) {
-            return *end;
-        }
-    }
-    if (const option_hit firmware = find_option(args, "-f"); firmware.found) {
-        if (const task_result end = firmware_task(run, firmware)) {
-            return *end;
-        }
-        if (stop_requested() != 0) {
-            return 1;  // interrupted: nothing after the load runs
-        }
-    }
-    if (const option_hit update = find_option(args, "-u"); update.found) {
-        if (const task_result end = update_task(run, update)) {
-            return *end;
-        }
-    } else if (!run.action_taken) {
-        run.say(usage_line);
-    }
-    return run.failed() ? 1 : 0;
+    return 1;
 }
 
 }  // namespace ostrel

@@ -6,7 +6,6 @@
 #include "app/advice.h"
 #include "app/mcu_task.h"
 #include "app/progress_line.h"
-#include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "device/presence.h"
 #include "mcu/flash_update.h"
@@ -50,12 +49,12 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
 }
 
 // A file that was refused: the lines of a failed load, with the device left as it was.
-// Without a device the run ends as a run without one always has.
-task_result refuse_file(run_context& run, const std::string& path, const mcu_load_report& report) {
+// Without a device, the lines of a run without one, as they always were.
+void refuse_file(run_context& run, const std::string& path, const mcu_load_report& report) {
     if (!device_listed({bootloader_product_id, app_product_id}, run.device.place)) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
                             {bootloader_product_id, app_product_id});
-        return 1;
+        return;
     }
     run.say("Loading firmware file: " + path);
     report_failure(run, path, report);
@@ -68,11 +67,11 @@ task_result refuse_file(run_context& run, const std::string& path, const mcu_loa
         run.advise("Nothing was sent to the Ostrel: check that " + path +
                    " is the microcontroller's firmware.");
     }
-    return std::nullopt;
 }
 
-// Loads the checked image, showing progress, and starts the application after it.
-void load(run_context& run, const std::string& path, const hex_image& image) {
+// Loads the checked image, showing progress, and starts the application after it. True when
+// the application is back.
+bool load(run_context& run, const std::string& path, const hex_image& image) {
     run.say("Loading firmware file: " + path);
     std::ostream& out = run.out();
     job_progress progress(out, run.terminal, "Firmware progress: ", image.data.size(),
@@ -85,13 +84,15 @@ void load(run_context& run, const std::string& path, const hex_image& image) {
         report_failure(run, path, report);
         run.fail("Firmware load failed.");
         run.advise(load_advice(report));
-        return;  // the device stays in its bootloader
+        return false;  // the device stays in its bootloader
     }
     run.say("Firmware load complete!");
-    if (run.device.bootloader_open()) {
-        run.device.start_application();
-        run.application_restarting = true;
+    run.device.start_application();
+    if (!run.device.wait_for_app()) {
+        run.fail(connection_advice(run.device, {app_product_id}));
+        return false;
     }
+    return true;
 }
 
 }  // namespace
@@ -103,26 +104,29 @@ void firmware_progress_printer(std::ostream& out, double fraction) {
     out << "Firmware progress: " << number << "%" << std::endl;
 }
 
-task_result firmware_task(run_context& run, const option_hit& option) {
+std::optional<firmware_input> check_firmware_input(run_context& run, const option_hit& option) {
     run.action_taken = true;
     if (!option.value) {
         run.fail("no filename given with -f option");
         return std::nullopt;
     }
-    const std::string& path = *option.value;
-    // The file is read and checked before the device is switched to its bootloader.
     mcu_load_report report;
-    const std::optional<hex_image> image = read_mcu_image(path, report);
+    std::optional<hex_image> image = read_mcu_image(*option.value, report);
     if (!image) {
-        return refuse_file(run, path, report);
+        refuse_file(run, *option.value, report);
+        return std::nullopt;
     }
-    const stop_signals stop_on_signal;
+    return firmware_input{*option.value, std::move(*image)};
+}
+
+task_result firmware_task(run_context& run, const firmware_input& input, bool& loaded) {
+    loaded = false;
     if (!run.device.connect_bootloader()) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
                             {bootloader_product_id, app_product_id});
         return 1;
     }
-    load(run, path, *image);
+    loaded = load(run, input.path, input.image);
     return std::nullopt;
 }
 

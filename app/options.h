@@ -3,6 +3,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace ostrel {
 
@@ -16,6 +17,23 @@ struct option_hit {
 // at the first exact, case-sensitive match. Each option is looked up on its own, so the
 // order of the arguments does not decide the order of the tasks.
 option_hit find_option(std::span<const std::string> args, const std::string& text);
+
+// What a command line asks for, read before anything is sent.
+struct run_plan {
+    bool help = false;
+    bool list = false;
+    bool app_version = false;
+    bool bridge_version = false;
+    bool boot_version = false;
+    option_hit erase;     // -x WORD
+    option_hit firmware;  // -f FILE
+    option_hit update;    // -u FILE
+    // One line for each argument that is neither an option nor an option's value, and for
+    // each option given twice with different values. A run with any sends nothing.
+    std::vector<std::string> problems;
+};
+
+run_plan read_plan(std::span<const std::string> args);
 
 inline constexpr const char* usage_line =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "

@@ -10,6 +10,7 @@
 #include "app/options.h"
 #include "device/device_link.h"
 #include "device/device_lock.h"
+#include "mcu/hex_reader.h"
 
 namespace ostrel {
 
@@ -26,9 +27,6 @@ class run_context {
     device_link device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
     bool action_taken = false;   // decides whether the usage line ends the run
-    // Set when this run has just told the bootloader to start the application, which is
-    // then on its way back to USB.
-    bool application_restarting = false;
 
     // A whole line on standard output.
     void say(std::string_view line);
@@ -44,6 +42,8 @@ class run_context {
 
     bool failed() const { return failed_; }
     std::ostream& out() { return out_; }
+    // Whether something written to standard output or standard error did not get there.
+    bool output_lost() const { return out_.fail() || err_.fail(); }
 
   private:
     std::ostream& out_;
@@ -61,10 +61,29 @@ void bootloader_version_task(run_context& run);
 bool erase_confirmed(const std::optional<std::string>& word);
 // -x WORD: erase the whole bridge flash.
 task_result erase_task(run_context& run, const option_hit& option);
-// -f FILE: load an Intel HEX file into the microcontroller.
-task_result firmware_task(run_context& run, const option_hit& option);
-// -u FILE: bring the bridge's flash in line with a Fullrom image.
-task_result update_task(run_context& run, const option_hit& option);
+
+// The input of -f, read and checked before anything is sent.
+struct firmware_input {
+    std::string path;
+    hex_image image;
+};
+// Reads and checks the file of -f. Nothing, having said why, when it cannot be loaded.
+std::optional<firmware_input> check_firmware_input(run_context& run, const option_hit& option);
+// -f FILE: load the image into the microcontroller, start the application and wait for it.
+// `loaded`: the image is in and the application back.
+task_result firmware_task(run_context& run, const firmware_input& input, bool& loaded);
+
+// The input of -u, read once and checked before anything is sent.
+struct update_input {
+    std::string path;
+    std::optional<byte_vector> contents;
+};
+// Reads and checks the file of -u. Nothing, having said why, when it cannot be an image.
+std::optional<update_input> check_update_input(run_context& run, const option_hit& option);
+// -u FILE: bring the bridge's flash in line with the image.
+task_result update_task(run_context& run, const update_input& input);
+// -u after a load that did not complete: refused, nothing sent.
+void refuse_update_after_load(run_context& run);
 
 // -l: one line on standard output for each Ostrel attached. Sends nothing.
 void list_task(run_context& run);

@@ -4,7 +4,6 @@
 
 #include "app/advice.h"
 #include "app/progress_line.h"
-#include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "app/vxr_progress.h"
 #include "vxr/flash_map.h"
@@ -17,36 +16,50 @@
 namespace ostrel {
 namespace {
 
-// Reads the Fullrom file, the one read of it, and refuses what cannot be an image, before
-// the device is touched. Nothing when the task is to end.
-std::optional<byte_vector> accept_file(run_context& run, const std::string& path) {
-    auto contents = read_file(path);
-    if (!contents) {
+// Why a Fullrom file that could be read cannot be an image, and whether its length is
+// shown before the reason; an empty reason when it can be one.
+struct file_verdict {
+    std::string reason;
+    bool length_shown = true;
+};
+
+file_verdict judge(const std::string& path, const byte_vector& contents) {
+    const std::size_t length = contents.size();
+    if (length > vxr::fullrom_file_limit) {
+        return {"Fullrom file too long: more than " + std::to_string(vxr::fullrom_file_limit) +
+                    " bytes found, " + std::to_string(vxr::fullrom_image_size) + " bytes needed",
+                false};
+    }
+    if (length < vxr::fullrom_image_size) {
+        return {"Fullrom file too short: " + std::to_string(length) + " bytes found, " +
+                std::to_string(vxr::fullrom_image_size) + " bytes needed"};
+    }
+    if (const auto refusal = vxr::fullrom_refusal(contents)) {
+        return {path + ": " + *refusal};
+    }
+    return {};
+}
+
+// The lines of the -u task up to its plan: the file's name and length, or why it cannot be
+// an image. True when it can.
+bool announce_file(run_context& run, const update_input& input) {
+    run.say("Loading VXR firmware file: " + input.path);
+    if (!input.contents) {
         run.say("Could not open file");
         run.fail("VXR firmware update failed.");
-        run.advise(file_advice(path));
-        return std::nullopt;
+        run.advise(file_advice(input.path));
+        return false;
     }
-    const auto refuse = [&run](const std::string& reason) -> std::optional<byte_vector> {
-        run.fail(reason);
-        run.fail("VXR firmware update failed.");
-        return std::nullopt;
-    };
-    const std::size_t length = contents->size();
-    if (length > vxr::fullrom_file_limit) {
-        return refuse("Fullrom file too long: more than " +
-                      std::to_string(vxr::fullrom_file_limit) + " bytes found, " +
-                      std::to_string(vxr::fullrom_image_size) + " bytes needed");
+    const file_verdict verdict = judge(input.path, *input.contents);
+    if (verdict.length_shown) {
+        run.say("length of file: " + std::to_string(input.contents->size()) + " bytes");
     }
-    run.say("length of file: " + std::to_string(length) + " bytes");
-    if (length < vxr::fullrom_image_size) {
-        return refuse("Fullrom file too short: " + std::to_string(length) + " bytes found, " +
-                      std::to_string(vxr::fullrom_image_size) + " bytes needed");
+    if (verdict.reason.empty()) {
+        return true;
     }
-    if (const auto refusal = vxr::fullrom_refusal(*contents)) {
-        return refuse(path + ": " + *refusal);
-    }
-    return contents;
+    run.fail(verdict.reason);
+    run.fail("VXR firmware update failed.");
+    return false;
 }
 
 std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
@@ -92,9 +105,7 @@ task_result erase_task(run_context& run, const option_hit& option) {
     for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
         if (!vxr::erase_flash_block(run.device, block << 16)) {
             run.fail("Failed to delete Flash block " + std::to_string(block));
-            run.advise(
-                "The bridge's flash is partly erased: run the same -x again, or -u FILE "
-                "to write an image.");
+            run.advise(erase_advice(block));
             return 1;
         }
     }
@@ -112,28 +123,36 @@ void vxr_progress_printer::operator()(double fraction) {
     last_printed_fraction_ = fraction;
 }
 
-// -u is the last task: returning nothing ends the run with its status, 1 after any
-// failure message.
-task_result update_task(run_context& run, const option_hit& option) {
+std::optional<update_input> check_update_input(run_context& run, const option_hit& option) {
     if (!option.value) {
         run.fail("no filename given with -u option");
         return std::nullopt;
     }
-    const std::string& path = *option.value;
-    run.say("Loading VXR firmware file: " + path);
-    const std::optional<byte_vector> image = accept_file(run, path);
-    if (!image) {
+    update_input input{*option.value, read_file(*option.value)};
+    if (!input.contents || !judge(input.path, *input.contents).reason.empty()) {
+        static_cast<void>(announce_file(run, input));  // says why, before anything is sent
         return std::nullopt;
     }
-    const stop_signals stop_on_signal;
-    // Right after -f restarted the application, it needs time to come back.
-    const bool reached =
-        run.application_restarting ? run.device.wait_for_app() : run.device.connect_app();
-    if (!reached) {
+    return input;
+}
+
+void refuse_update_after_load(run_context& run) {
+    run.fail("VXR firmware update failed.");
+    run.advise(
+        "Nothing was sent to the bridge: the microcontroller's load did not complete, so its "
+        "application must not be started to reach the bridge. Load it with -f FILE, then run "
+        "-u again.");
+}
+
+// -u is the last task: returning nothing ends the run with its status, 1 after any
+// failure message.
+task_result update_task(run_context& run, const update_input& input) {
+    static_cast<void>(announce_file(run, input));
+    if (!run.device.connect_app()) {
         run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
         return std::nullopt;
     }
-    const vxr_update_plan plan = check_vxr_update(run.device, *image);
+    const vxr_update_plan plan = check_vxr_update(run.device, *input.contents);
     if (plan.config) {
         run.say("Need to update config");
     }
@@ -147,7 +166,7 @@ task_result update_task(run_context& run, const option_hit& option) {
         run.say("No update to VXR firmware needed");
         return run.failed() ? 1 : 0;
     }
-    write_update(run, *image, plan);
+    write_update(run, *input.contents, plan);
     return std::nullopt;
 }
 

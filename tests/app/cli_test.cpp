@@ -18,20 +18,36 @@ const std::string usage =
     "Usage: ostrel_firmware_update.exe [-h] [-v] [-r] [-b] [-f filename.hex] [-u "
     "filename.fullrom]\n";
 
-// Nothing, unknown forms (ignored) and -h anywhere: status 0, no device opened.
-TEST(Cli, UsageOrHelpWithoutTouchingTheDevice) {
-    const std::pair<std::vector<std::string>, std::string> rows[] = {
-        {{}, usage},
-        {{"-V", "--help", "-vr", "-h2", "v"}, usage},
-        {{"-v", "-b", "-f", "x.hex", "-h"}, "ostrel_firmware_update\n" + usage},
+// Nothing, or -h anywhere: status 0. An argument that is not an option nor an option's
+// value, or an option given twice over, is named, and the run ends with status 1 (a
+// misspelt -f must not pass for a load). No device is opened.
+TEST(Cli, UsageHelpOrRefusedArgumentsWithoutTouchingTheDevice) {
+    struct row {
+        std::vector<std::string> args;
+        std::string head;
+        int status;
+        std::string err;
     };
-    for (const auto& [args, head] : rows) {
+    const row rows[] = {
+        {{}, usage, 0, ""},
+        {{"-v", "-b", "-f", "x.hex", "-h", "-F"}, "ostrel_firmware_update\n" + usage, 0, ""},
+        {{"-F", "app.hex", "-vr", "--version", "-f", "-v"},
+         usage,
+         1,
+         "unknown option -F\nunexpected argument app.hex: only -x, -f, -u and -d take a "
+         "value\nunknown option -vr\nunknown option --version\n"},
+        {{"-u", "a.fullrom", "-v", "-u", "b.fullrom"},
+         usage,
+         1,
+         "-u is given twice with different values (a.fullrom, b.fullrom): give it once\n"},
+    };
+    for (const auto& [args, head, status, err] : rows) {
         auto& dev = inprocess_device::reset();
         const auto result = run_cli(args);
-        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.status, status);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
         EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 16);
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.err, err);
         EXPECT_TRUE(dev.opens.empty());
     }
 }

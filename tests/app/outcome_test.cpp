@@ -103,7 +103,8 @@ TEST_F(Outcome, VersionQueries) {
 }
 
 // -f: a file that cannot be loaded is named and refused before the device is switched; a
-// refused page leaves the device in its bootloader, not restarted.
+// refused page leaves the device in its bootloader, not restarted, and no -u after it
+// reaches the bridge. Every file of the run is checked before anything is sent.
 TEST_F(Outcome, FirmwareLoad) {
     const std::string hex = dir.file("image.hex");
     std::string corrupt = hex_file(0x404000, random_bytes(64, 3));
@@ -128,6 +129,9 @@ TEST_F(Outcome, FirmwareLoad) {
     }
     const std::string absent = dir.file("absent.hex");
     write_file(hex, hex_file(0x404000, bytes(2048, 7)));
+    const std::string rom = bridge_test::write_image(dir, "new.fullrom", new_rom);
+    const std::string short_rom = bridge_test::write_image(
+        dir, "short.fullrom", std::vector<std::uint8_t>(new_rom.begin(), new_rom.end() - 1));
     // clang-format off
     const outcome rows[] = {
         {{"-f", absent}, app, {},
@@ -142,8 +146,24 @@ TEST_F(Outcome, FirmwareLoad) {
          "in its bootloader with an incomplete application. Run the same -f again to load it "
          "whole.\n"},
         // Nor does the bridge update after it try.
-        {{"-u", dir.file("absent.fullrom"), "-f", hex}, gone, {}, "",
+        {{"-u", rom, "-f", hex}, gone, {}, "",
          "Could not connect to bootloader. Firmware load aborted.\n" + no_device},
+        // A load that did not complete: the bridge is not reached through its application.
+        {{"-f", hex, "-u", rom}, boot, {"refuse:boot/P@2"},
+         loading + "Firmware progress: 0%\n",
+         "Firmware load failed.\nThe load stopped at 25 % (512 of 2048 bytes): the Ostrel waits "
+         "in its bootloader with an incomplete application. Run the same -f again to load it "
+         "whole.\nVXR firmware update failed.\nNothing was sent to the bridge: the "
+         "microcontroller's load did not complete, so its application must not be started to "
+         "reach the bridge. Load it with -f FILE, then run -u again.\n"},
+        // Every file is checked before anything is sent; -x runs alone.
+        {{"-f", hex, "-u", short_rom}, app, {},
+         "Loading VXR firmware file: " + short_rom + "\nlength of file: 524287 bytes\n",
+         "Fullrom file too short: 524287 bytes found, 524288 bytes needed\nVXR firmware update "
+         "failed.\n", none},
+        {{"-x", "KQWIPEZON", "-u", rom}, app, {}, "",
+         "-x erases the whole bridge flash and does not run with -f or -u: nothing was sent. "
+         "Run the erase, then the update, one after the other.\n", none},
     };
     // clang-format on
     for (const outcome& row : rows) {
@@ -168,8 +188,9 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     const outcome rows[] = {
         {{"-x", "KQWIPEZO", "-u"}, app, {}, "", "no filename given with -u option\n", none},
         {{"-x", "KQWIPEZON"}, app, {"refuse:app/D@4"}, del,
-         "Failed to delete Flash block 3\nThe bridge's flash is partly erased: run the same -x "
-         "again, or -u FILE to write an image.\n", words{"D 0x00000+0x10000 x4"}},
+         "Failed to delete Flash block 3\nThe erase stopped after block 2: blocks 0 to 2 of 7 "
+         "are erased and the bridge holds no whole firmware. Run the same -x again, or -u FILE "
+         "to write an image.\n", words{"D 0x00000+0x10000 x4"}},
         {{"-r", "-x", "KQWIPEZON"}, app, {"refuse:app/N"}, del + "Complete\n",
          "could not read VXR7200 firmware version\n", words{"N", "D 0x00000+0x10000 x8"}},
         {{"-x", "KQWIPEZON"}, gone, {}, del, "Could not connect to Ostrel\n" + no_device},

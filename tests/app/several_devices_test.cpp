@@ -81,10 +81,10 @@ TEST(SeveralDevices, AnUnclearPickSendsNothingToEither) {
          "Several Ostrels are attached: pick one with -d PORT or -d SERIAL, or set "
          "OSTREL_DEVICE. Attached:\napplication\t82-1\tS0\t82-1:1.0\n"
          "application\t82-2\tS0\t82-2:1.0\n"},
-        {{"-f", "x.hex", "-d", "82-3"},
+        {{"-v", "-d", "82-3"},
          "No attached Ostrel has the USB port path or serial "
          "number 82-3: run with -l to see those attached\n"},
-        {{"-u", "x.fullrom", "-d", "S0"},
+        {{"-r", "-d", "S0"},
          "More than one attached Ostrel has the serial number "
          "S0: pick one by its USB port path. Attached with it:\n"
          "application\t82-1\tS0\t82-1:1.0\n"
