@@ -88,11 +88,18 @@ bool load(run_context& run, const std::string& path, const hex_image& image) {
     }
     run.say("Firmware load complete!");
     run.device.start_application();
-    if (!run.device.wait_for_app()) {
-        run.fail(connection_advice(run.device, {app_product_id}));
-        return false;
+    if (run.device.wait_for_app()) {
+        return true;
     }
-    return true;
+    run.fail("The application did not start after the load.");
+    if (device_listed({bootloader_product_id}, run.device.place)) {
+        run.advise(
+            "The Ostrel stayed in its bootloader with the new firmware loaded: unplug it and "
+            "plug it back in to start it.");
+    } else {
+        run.advise(connection_advice(run.device, {app_product_id}));
+    }
+    return false;
 }
 
 }  // namespace

@@ -46,6 +46,7 @@ struct fault_effects {
     bool ack_no_write = false;
     bool bad_status = false;
     bool unplug = false;
+    bool kill = false;
     std::uint32_t strays = 0;
     std::uint32_t delay_ms = 0;
 };
@@ -92,6 +93,9 @@ fault_effects match_faults(device_state& state, usb_mode mode, std::uint8_t comm
                 case fault_kind::delay:
                     effects.delay_ms += rule.value;
                     break;
+                case fault_kind::kill:
+                    effects.kill = true;
+                    break;
                 default:
                     break;
             }
@@ -126,6 +130,21 @@ command_outcome application_command(device_state& state, std::int64_t now_ns,
     }
 }
 
+// Follows a load of the application area: an accepted erase begins one; a flash request
+// refused, unanswered or cut short by an unplug or a kill breaks it off.
+void note_load(device_state& state, std::uint8_t command, const fault_effects& faults,
+               const command_outcome& outcome) {
+    if (command != 'e' && command != 'D' && command != 'P' && command != 0x22) {
+        return;
+    }
+    const bool accepted = outcome.replies && outcome.reply[0] == 0x00;
+    if (faults.no_reply || faults.unplug || faults.kill || !accepted) {
+        state.app_incomplete = 1;
+    } else if (command == 'e' || command == 0x22) {
+        state.app_incomplete = 0;
+    }
+}
+
 command_outcome bootloader_command(device_state& state, std::int64_t now_ns,
                                    const request_bytes& request, bool apply) {
     switch (request[1]) {
@@ -136,9 +155,12 @@ command_outcome bootloader_command(device_state& state, std::int64_t now_ns,
             return outcome;
         }
         case 'B':
-            leave_usb(
-                state, now_ns,
-                armed(state, fault_kind::no_return) ? usb_mode::absent : usb_mode::application);
+            // An incomplete application is not started: the device stays in its bootloader.
+            if (state.app_incomplete == 0) {
+                leave_usb(
+                    state, now_ns,
+                    armed(state, fault_kind::no_return) ? usb_mode::absent : usb_mode::application);
+            }
             return {};
         default:
             return bootloader_flash_command(state, request, apply);
@@ -303,6 +325,9 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
             bad[0] = 0x01;
             push_report(state, at, bad);
         }
+    }
+    if (mode == usb_mode::bootloader) {
+        note_load(state, command, faults, outcome);
     }
     if (faults.unplug && state.mode != usb_mode::absent) {
         leave_usb(state, now_ns, usb_mode::absent);

@@ -243,7 +243,8 @@ class sweeper {
             row_.hex != 0 ? "Firmware load failed." : "VXR firmware update failed.";
         const bool told =
             (ends_with_failure(r.err, line) ||
-             (row_.hex != 0 && ends_with_failure(r.err, no_bootloader))) &&
+             (row_.hex != 0 && (ends_with_failure(r.err, no_bootloader) ||
+                                ends_with_failure(r.err, not_started)))) &&
             (row_.advice.empty() || r.err.ends_with(line + "\n" + row_.advice + "\n"));
         bool honest = r.status == 1 && !kill && told;
         if (r.status == 0) {
@@ -283,6 +284,7 @@ class sweeper {
     static constexpr auto written = copy_match::written;
     static constexpr const char* no_bootloader =
         "Could not connect to bootloader. Firmware load aborted.";
+    static constexpr const char* not_started = "The application did not start after the load.";
 };
 
 }  // namespace interrupt_test
