@@ -92,6 +92,17 @@ device_state* state(std::size_t index) {
     return device(index) != nullptr ? device(index)->file.get() : nullptr;
 }
 
+// The reader of the program's standard output goes away, as `| head` does once it has its
+// lines: the output becomes a pipe that nobody reads, and the next write fails.
+void lose_reader() {
+    int ends[2];
+    if (pipe(ends) == 0) {
+        static_cast<void>(close(ends[0]));
+        static_cast<void>(dup2(ends[1], STDOUT_FILENO));
+        static_cast<void>(close(ends[1]));
+    }
+}
+
 void lock(std::size_t index) {
     if (file_device* held = device(index)) {
         static_cast<void>(held->file.lock());  // without locks the state is used unguarded
@@ -107,6 +118,9 @@ void unlock(std::size_t index) {
     // The device has taken the request and the log holds it; the state lives in a shared
     // mapping, so it outlives the program as the device outlives the host.
     if (const int signal = std::exchange(usb().pending_signal, 0); signal != 0) {
+        if (signal == SIGPIPE) {
+            lose_reader();
+        }
         kill(getpid(), signal);
     }
 }

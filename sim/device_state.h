@@ -88,7 +88,7 @@ struct device_state {
     char bridge_version[version_size];
     std::uint8_t bank_status;
     // 1 once a load of the application area broke off (a flash request refused, unanswered,
-    // or cut by an unplug or a kill) until the next erase of the area begins a new one: the
+    // or cut by an unplug) until the next erase of the area begins a new one: the
     // application is then incomplete and the bootloader's 'B' does not start it.
     std::uint8_t app_incomplete;
     std::uint8_t reserved[6];

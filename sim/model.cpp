@@ -46,7 +46,6 @@ struct fault_effects {
     bool ack_no_write = false;
     bool bad_status = false;
     bool unplug = false;
-    bool kill = false;
     std::uint32_t strays = 0;
     std::uint32_t delay_ms = 0;
 };
@@ -93,9 +92,6 @@ fault_effects match_faults(device_state& state, usb_mode mode, std::uint8_t comm
                 case fault_kind::delay:
                     effects.delay_ms += rule.value;
                     break;
-                case fault_kind::kill:
-                    effects.kill = true;
-                    break;
                 default:
                     break;
             }
@@ -131,14 +127,14 @@ command_outcome application_command(device_state& state, std::int64_t now_ns,
 }
 
 // Follows a load of the application area: an accepted erase begins one; a flash request
-// refused, unanswered or cut short by an unplug or a kill breaks it off.
+// refused, unanswered or cut short by an unplug breaks it off.
 void note_load(device_state& state, std::uint8_t command, const fault_effects& faults,
                const command_outcome& outcome) {
     if (command != 'e' && command != 'D' && command != 'P' && command != 0x22) {
         return;
     }
     const bool accepted = outcome.replies && outcome.reply[0] == 0x00;
-    if (faults.no_reply || faults.unplug || faults.kill || !accepted) {
+    if (faults.no_reply || faults.unplug || !accepted) {
         state.app_incomplete = 1;
     } else if (command == 'e' || command == 0x22) {
         state.app_incomplete = 0;

@@ -119,4 +119,20 @@ TEST(Blackbox, ParallelRunsOnTwoDevicesBothComplete) {
     }
 }
 
+// Started with standard output closed, the program writes its text nowhere rather than into
+// the first device it opens: the load completes and the device's state is whole.
+TEST(Blackbox, WithStandardOutputClosedTheJobIsDoneAndTheDeviceUntouchedByText) {
+    const temp_dir dir;
+    init(dir.path(), 0, {"--mode", "bootloader"});
+    const std::string hex = dir.file("firmware.hex");
+    const auto data = random_bytes(0x1000, 9);
+    write_file(hex, hex_file(0x404000, data));
+    const auto result = run_process({sim_path, "run", dir.path(), "--", "/bin/sh", "-c",
+                                     "exec \"$0\" -f \"$1\" >&-", program_path, hex});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(loaded(dir.path(), 8, data));
+    EXPECT_THAT(sim({"show", dir.path()}).out, HasSubstr("\"mode\": \"application\""));
+}
+
 }  // namespace

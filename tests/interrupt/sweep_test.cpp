@@ -7,6 +7,8 @@ namespace {
 using interrupt_test::sweep_row;
 
 const std::vector<std::string> kill{"kill@#"};
+// the reader of the output gone (| head), and the terminal closed
+const std::vector<std::string> output_lost{"kill@#=13", "kill@#=1"};
 const std::vector<std::string> load_faults{"refuse@#", "noreply@#", "unplug=#"};
 // and a write or an erase acknowledged but not made, which the update reads back
 const std::vector<std::string> update_faults{"refuse@#", "noreply@#", "acknowrite@#", "unplug=#"};
@@ -23,6 +25,10 @@ const sweep_row sweeps[] = {
      .faults = kill,
      .around = "e\"",
      .setup = "refuse:boot/e@2"},
+    // -f and -u with their output lost or the user gone, at every page and every status and
+    // checksum query: the job is finished all the same.
+    {.name = "LoadOutputLostAtEveryPage", .hex = 0x1107, .faults = output_lost},
+    {.name = "UpdateOutputLost", .faults = output_lost, .around = "KT", .data_step = 1024},
     // -f in process: the device faulted around every page of 65, and each erase mode.
     {.name = "LoadFaultedAtEveryPage", .hex = 0x8107, .faults = load_faults, .from_app = true},
     {.name = "LoadFaultedAtEachEraseMode", .hex = 0x20001, .faults = load_faults, .around = "e"},
