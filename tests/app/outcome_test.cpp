@@ -108,6 +108,8 @@ TEST_F(Outcome, FirmwareLoad) {
     const std::string hex = dir.file("image.hex");
     std::string corrupt = hex_file(0x404000, random_bytes(64, 3));
     corrupt[corrupt.find('\n', corrupt.find('\n') + 1) - 1] ^= 1;  // the second line's checksum
+    std::string lost_colon = hex_file(0x404000, random_bytes(64, 3));
+    lost_colon.erase(lost_colon.find('\n') + 1, 1);  // damaged in transfer
     const std::pair<std::string, std::string> refused[] = {
         {corrupt, "hex file line 2: checksum mismatch\n"},
         {hex_file(0x400000, {1, 2}),
@@ -117,6 +119,10 @@ TEST_F(Outcome, FirmwareLoad) {
         {hex_file(0x404000, bytes(0x7C001, 0)),
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
         {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
+        {lost_colon, "hex file line 2: not a record: the line does not begin with ':'\n"},
+        {std::string(new_rom.begin(), new_rom.end()),
+         "hex file: binary data of 512 KiB or more, like a Fullrom image: not Intel HEX text (a "
+         "Fullrom image for the bridge goes to -u)\n"},
     };
     const std::string loading = "Loading firmware file: " + hex + "\n",
                       nothing_sent =
