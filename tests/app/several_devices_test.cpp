@@ -161,7 +161,10 @@ TEST(DeviceLock, ARunThatCannotLockOrFindsNoDeviceOpensNone) {
     };
     const row rows[] = {
         {{"-v"},
-         [](const std::string& f, const std::string&) { return symlink("/dev/null", f.c_str()); },
+         [](const std::string& f, const std::string&) {  // to a file that could be locked
+             ostrel::testing::write_file(f + ".planted", "");
+             return symlink((f + ".planted").c_str(), f.c_str());
+         },
          true,
          cannot_lock + "is a symbolic link, which is never followed: remove it (as root) and try "
                        "again. Nothing was sent to the Ostrel.\n"},
