@@ -51,6 +51,19 @@ bool pick_device(run_context& run, std::span<const std::string> args,
         run.device.place = {chosen->port, pick ? chosen->serial : std::string()};
         return true;
     }
+    if (matching.empty()) {
+        // None claimed, none opened: not even one that comes back to USB later, which may be
+        // another run's, off USB for its mode switch.
+        run.device.place = {.port = {}, .serial = {}, .nowhere = true};
+        if (const std::optional<std::string> held = device_locks::held_elsewhere(pick)) {
+            run.fail("Another ostrel_firmware_update is working on " +
+                     (pick ? "the Ostrel " + *pick : std::string("an Ostrel")) +
+                     ", which is off USB at the moment (switching modes): wait for it to end, "
+                     "then try again (lock file " +
+                     *held + ")");
+            return false;
+        }
+    }
     if (!pick && matching.empty()) {
         return true;  // the tasks say that no Ostrel is there, as they always have
     }
@@ -86,14 +99,26 @@ bool claim_device(run_context& run, std::span<const std::string> args, device_lo
     if (!pick_device(run, args, chosen)) {
         return false;
     }
-    if (std::string busy; chosen && !locks.take(busy, *chosen)) {
-        run.fail(
-            "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, then "
-            "try again (lock file " +
-            busy + ")");
-        return false;
+    if (!chosen) {
+        return true;
     }
-    return true;
+    std::string file;
+    std::string why;
+    switch (locks.take(*chosen, file, why)) {
+        case lock_file::outcome::held:
+            return true;
+        case lock_file::outcome::busy:
+            run.fail(
+                "Another ostrel_firmware_update is working on this Ostrel: wait for it to end, "
+                "then try again (lock file " +
+                file + ")");
+            return false;
+        case lock_file::outcome::unavailable:
+            run.fail("Could not take the lock that keeps other runs off this Ostrel: " + file);
+            run.advise("The lock file " + why + ". Nothing was sent to the Ostrel.");
+            return false;
+    }
+    return false;
 }
 
 }  // namespace ostrel

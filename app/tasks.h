@@ -88,9 +88,11 @@ void refuse_update_after_load(run_context& run);
 // -l: one line on standard output for each Ostrel attached. Sends nothing.
 void list_task(run_context& run);
 // Chooses the Ostrel of a run that talks to a device, from -d or OSTREL_DEVICE, tells the
-// link where to follow it, and takes its lock in `locks`, as the device is listed now.
-// False, having said why on standard error, when a pick matches no Ostrel or more than one,
-// when several are attached and none is picked, or when another run holds the lock.
+// link where to follow it (nowhere when none is attached), and takes its lock in `locks`, as
+// the device is listed now. False, having said why on standard error, when a pick matches no
+// Ostrel or more than one, when several are attached and none is picked, when another run
+// holds the lock or it cannot be taken, and when none is attached while another run holds
+// the lock of an Ostrel.
 bool claim_device(run_context& run, std::span<const std::string> args, device_locks& locks);
 
 // Runs the program on `args` (argv as given, the program name first) and returns its

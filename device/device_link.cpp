@@ -16,12 +16,23 @@ namespace {
 constexpr std::int64_t mode_switch_limit_ms = 15000;
 constexpr std::int64_t reopen_interval_ms = 250;
 
-// Opens the device at `place` under `product_id` (with no place, the first one listed under
-// it) and makes the handle non-blocking; null when absent.
+// Whether more than one Ostrel is listed, in either identity.
+bool several_listed() {
+    return list_devices().size() > 1;
+}
+
+// Opens the device at `place` under `product_id` and makes the handle non-blocking; null
+// when it is not there. With no place, the one listed under it, but none while several
+// Ostrels are listed: the run claimed the only one, and one that came later may be another
+// run's. With `nowhere`,
+// none at all.
 hid_device* open_device(const device_place& place, unsigned short product_id) {
     hid_device* handle = nullptr;
+    if (place.nowhere) {
+        return nullptr;
+    }
     if (place.port.empty() && place.serial.empty()) {
-        handle = hid_open(device_vendor_id, product_id, nullptr);
+        handle = several_listed() ? nullptr : hid_open(device_vendor_id, product_id, nullptr);
     } else if (const std::string path = path_at(place, product_id); !path.empty()) {
         handle = hid_open_path(path.c_str());
     }

@@ -62,6 +62,9 @@ bool picks(const listed_device& device, const std::string& pick) {
 }
 
 std::string path_at(const device_place& place, unsigned short product_id) {
+    if (place.nowhere) {
+        return {};
+    }
     for (const listed_device& device : list_devices()) {
         const bool there =
             place.port.empty() ? device.serial == place.serial : device.port == place.port;

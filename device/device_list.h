@@ -22,10 +22,13 @@ bool picks(const listed_device& device, const std::string& pick);
 
 // Where a run finds its Ostrel again after each mode switch: on its USB port, or where the
 // system gives no port, by its serial number. Both empty: by the product id alone, the
-// first device listed under it.
+// device listed under it when it is the only one (device_link opens none of several).
 struct device_place {
     std::string port;
     std::string serial;
+    // The run found no Ostrel when it claimed one: it finds none, not even one that comes
+    // later (another run's, back from a mode switch).
+    bool nowhere = false;
 };
 
 // The path of the device listed under `product_id` at `place`; empty when none is there.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "device/device_list.h"
@@ -9,7 +10,8 @@
 // holds it to its end. A lock is a lock on a file named after the device's place (its USB port
 // where the system tells it, which a mode switch does not change), so the system drops it when its
 // holder ends, however it ends, and any user can take it: an flock in /tmp, or on Windows a
-// byte-range lock in the user's temporary folder (device/device_lock_posix.cpp,
+// byte-range lock in the user's temporary folder. A lock that cannot be taken stops the run
+// as a busy one does: no run goes on unlocked (device/device_lock_posix.cpp,
 // device/device_lock_windows.cpp).
 namespace ostrel {
 
@@ -22,10 +24,15 @@ class device_locks {
 
     // Takes the lock of `device`, as it was listed when the run chose it: the lock is named
     // from that listing, so a device that is re-enumerating at this moment is locked all the
-    // same. False when another run holds it; `busy_file` then names that lock's file. A lock
-    // file that cannot be made (no writable directory) is left out: the lock guards against
-    // mistakes, it does not stand between users.
-    bool take(std::string& busy_file, const listed_device& device);
+    // same. `file` gets the lock's file. Busy when another run holds it; unavailable when the
+    // file can be neither opened nor made, or is no regular file: the run must not go on
+    // then either, and `why` says why and what to do.
+    lock_file::outcome take(const listed_device& device, std::string& file, std::string& why);
+
+    // For a run that finds no Ostrel listed: the file of a lock that another run holds, of
+    // the Ostrel that `pick` names (by USB port or serial number), or with no pick of any
+    // Ostrel, whose device may be off USB for a mode switch. Nothing when none is held.
+    static std::optional<std::string> held_elsewhere(const std::optional<std::string>& pick);
 
   private:
     lock_file::handle held_ = lock_file::no_handle;

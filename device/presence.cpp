@@ -10,6 +10,9 @@ namespace ostrel {
 
 bool device_listed(std::initializer_list<unsigned short> product_ids, const device_place& place) {
     return std::ranges::any_of(product_ids, [&place](unsigned short product_id) {
+        if (place.nowhere) {
+            return false;
+        }
         if (!place.port.empty() || !place.serial.empty()) {
             return !path_at(place, product_id).empty();
         }

@@ -17,6 +17,8 @@ namespace ostrel {
 
 inline constexpr std::uint32_t mcu_application_start = 0x404000;
 inline constexpr std::size_t mcu_application_size = 0x7C000;
+static_assert(hex_largest_file(mcu_application_size) < hex_file_limit,
+              "every HEX file of the application area must get past the reader's size check");
 // Sizes of the application area's erase sectors, in address order.
 inline constexpr std::array<std::uint32_t, 4> mcu_sector_table{0x1C000, 0x20000, 0x20000, 0x20000};
 // Step of the partial erase inside the sector where the image ends.

@@ -23,6 +23,40 @@ bool fail(hex_read_error& error, hex_defect defect, std::size_t line) {
     return false;
 }
 
+// Whether `line` holds a byte that no text has: a control character other than a blank, or a
+// byte that UTF-8 does not allow where it stands. A sequence cut short at the end of the line
+// (which may have been cut at the line limit) counts as text.
+bool has_binary_bytes(std::string_view line) {
+    std::size_t continuations = 0;  // bytes 0x80 to 0xBF still due to the last lead byte
+    for (const char c : line) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (continuations > 0) {
+            if (byte < 0x80 || byte > 0xBF) {
+                return true;
+            }
+            --continuations;
+        } else if (byte >= 0xC2 && byte <= 0xF4) {
+            continuations = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+        } else if (byte >= 0x80 || byte == 0x7F || (byte < 0x20 && !is_hex_blank(c))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A line refused for `defect`, as the user is told: a line of binary bytes makes the file
+// binary (every line before it was a record or blank), and a large binary file is most likely
+// the bridge's Fullrom image.
+bool fail_line(hex_read_error& error, hex_defect defect, std::string_view line, std::size_t number,
+               std::uintmax_t file_size) {
+    if (has_binary_bytes(line)) {
+        return fail(error,
+                    file_size >= hex_fullrom_size ? hex_defect::fullrom_like : hex_defect::binary,
+                    0);
+    }
+    return fail(error, defect, number);
+}
+
 // The upper address bits that an 02 or 04 record sets.
 std::uint32_t address_bits(const hex_record& record) {
     const std::uint32_t value =
@@ -32,21 +66,27 @@ std::uint32_t address_bits(const hex_record& record) {
                : value << 16;
 }
 
-// The records of `lines`, up to the end-of-file record, into `image`.
-bool read_records(line_source& lines, hex_image& image, hex_read_error& error) {
+// The records of `lines`, of a text of `size` bytes, up to the end-of-file record, into
+// `image`.
+bool read_records(line_source& lines, std::uintmax_t size, hex_image& image,
+                  hex_read_error& error) {
     error = {};
+    if (size > hex_file_limit) {
+        return fail(error, hex_defect::file_too_large, 0);
+    }
     hex_assembler assembler;
     hex_record record;
     std::uint32_t extended_offset = 0;
     std::size_t number = 0;
     std::string_view line;
     bool overlong = false;
-    std::size_t size = 0;
+    std::size_t record_size = 0;
     while (true) {
         // The usual record line is taken as it lies in the buffer; anything else, and any
         // record with a defect, goes the general way, which names the defect.
-        if (lines.peek_record(line, size) && decode_record(line, record) == hex_defect::none) {
-            lines.skip(size);
+        if (lines.peek_record(line, record_size) &&
+            decode_record(line, record) == hex_defect::none) {
+            lines.skip(record_size);
             ++number;
         } else {
             const line_source::status status = lines.next(line, overlong);
@@ -58,14 +98,17 @@ bool read_records(line_source& lines, hex_image& image, hex_read_error& error) {
             }
             ++number;
             line = trim_view(line);
-            if (line.empty() || line[0] != ':') {
-                continue;  // not a record
+            if (line.empty()) {
+                continue;
+            }
+            if (line[0] != ':') {
+                return fail_line(error, hex_defect::not_record, line, number, size);
             }
             if (overlong) {
-                return fail(error, hex_defect::line_too_long, number);
+                return fail_line(error, hex_defect::line_too_long, line, number, size);
             }
             if (const hex_defect defect = decode_record(line, record); defect != hex_defect::none) {
-                return fail(error, defect, number);
+                return fail_line(error, defect, line, number, size);
             }
         }
         switch (static_cast<hex_record_type>(record.type)) {
@@ -106,17 +149,19 @@ bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& e
     const bool regular = std::filesystem::is_regular_file(file_path(path), not_regular);
     // In binary mode, as on every platform: a Ctrl-Z does not end the file on Windows.
     const std::unique_ptr<std::FILE, file_closer> file(regular ? open_for_reading(path) : nullptr);
-    if (!file) {
+    std::error_code no_size;
+    const std::uintmax_t size = regular ? std::filesystem::file_size(file_path(path), no_size) : 0;
+    if (!file || no_size) {
         error = {hex_defect::cannot_open, 0};
         return false;
     }
     line_source lines(file.get(), hex_line_limit);
-    return read_records(lines, image, error);
+    return read_records(lines, size, image, error);
 }
 
 bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error) {
     line_source lines(text, hex_line_limit);
-    return read_records(lines, image, error);
+    return read_records(lines, text.size(), image, error);
 }
 
 bool read_intel_hex(hex_image& image, const std::string& path) {

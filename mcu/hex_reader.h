@@ -22,6 +22,21 @@ struct hex_image {
 // fits, and no file can make the reader hold more than this.
 inline constexpr std::size_t hex_image_limit = 0x100000;
 
+// The largest HEX file that can describe `area` bytes: every byte in a record of its own
+// (":01AAAA00DDCC", 13 characters), each after an extended-address record of its own
+// (":02000004AAAACC", 15), CR LF line ends, and the end-of-file record (":00000001FF").
+constexpr std::size_t hex_largest_file(std::size_t area) {
+    return area * ((13 + 2) + (15 + 2)) + (11 + 2);
+}
+// Larger files are refused before they are read: the largest HEX file that describes the
+// microcontroller's application area (0x7C000 bytes, 16252941 by the rule above) with room to
+// spare, and more than twice the usual largest one (one extended-address record per 64 KiB,
+// 7618709 bytes). No file makes the program read for long to find out that it is no image.
+inline constexpr std::size_t hex_file_limit = std::size_t{16} * 1024 * 1024;
+// A binary file this large or larger is taken for a Fullrom image, the bridge's firmware,
+// which is 512 KiB (vxr/fullrom.h).
+inline constexpr std::size_t hex_fullrom_size = 0x80000;
+
 // Longest line, after its leading blanks, that can be a record. The longest record is 521
 // characters (255 data bytes); the rest leaves room for trailing blanks.
 inline constexpr std::size_t hex_line_limit = 1024;
@@ -41,6 +56,10 @@ enum class hex_defect : std::uint8_t {
     past_address_space,  // a data record that runs past address 0xFFFFFFFF
     image_too_large,     // the data span or the data in all exceed hex_image_limit
     overlap,             // two records give different bytes for one address
+    not_record,          // a line that is neither blank nor a record (no ':' first)
+    file_too_large,      // a file larger than hex_file_limit, refused before it is read
+    binary,              // a line with bytes that no text has: a binary file
+    fullrom_like,        // the same in a file of hex_fullrom_size bytes or more
 };
 
 // Why a read failed, and on which line (1-based; 0 when no line is to blame).
@@ -56,9 +75,12 @@ std::string_view describe(hex_defect defect);
 // reached and the records form a consistent image; lines after the end-of-file record are
 // not read. Data records are placed at their own addresses whatever their order; gaps
 // between them are 0x00, and `base_address` is the lowest address of a data record that
-// carries data (of the first data record when none does). Lines that are not records
-// (blank, or not starting with ':') are skipped. On false `image` is left as it was and
-// `error` says why.
+// carries data (of the first data record when none does). A line ends at LF, CR LF or CR;
+// blank lines are skipped, and so are a UTF-8 byte-order mark at the start of the file and
+// Ctrl-Z (0x1A) at its end. Any other line that does not begin with ':' is refused. A line
+// refused for a byte that no text has (a control character other than a blank, or a byte
+// that is not UTF-8) makes the file binary, or like a Fullrom image when it is large. On
+// false `image` is left as it was and `error` says why.
 bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error);
 bool read_intel_hex(hex_image& image, const std::string& path);
 // The same for the text of a HEX file held in memory: the bytes of `text` are read exactly

@@ -35,6 +35,16 @@ std::string_view describe(hex_defect defect) {
             return "image larger than 1048576 bytes";
         case hex_defect::overlap:
             return "overlaps other data with different bytes";
+        case hex_defect::not_record:
+            return "not a record: the line does not begin with ':'";
+        case hex_defect::file_too_large:
+            return "larger than 16777216 bytes, more than any Intel HEX file of the "
+                   "application area";
+        case hex_defect::binary:
+            return "binary data, not Intel HEX text (a Fullrom image for the bridge goes to -u)";
+        case hex_defect::fullrom_like:
+            return "binary data of 512 KiB or more, like a Fullrom image: not Intel HEX text (a "
+                   "Fullrom image for the bridge goes to -u)";
     }
     return "unknown defect";
 }

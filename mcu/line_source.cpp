@@ -15,9 +15,20 @@ namespace {
 #endif
 constexpr std::size_t buffer_size = OSTREL_LINE_BUFFER_SIZE;
 
-bool is_line_blank(char c) {
-    return c != '\n' && is_hex_blank(c);
+bool is_line_end(char c) {
+    return c == '\n' || c == '\r';
 }
+
+bool is_line_blank(char c) {
+    return !is_line_end(c) && is_hex_blank(c);
+}
+
+// The UTF-8 byte-order mark, which some editors put at the start of a text file.
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+static_assert(buffer_size >= byte_order_mark.size(), "the mark must fit the first fill");
+
+// Ctrl-Z, with which DOS ends a text file.
+constexpr char dos_end_of_file = '\x1A';
 
 }  // namespace
 
@@ -39,13 +50,30 @@ bool line_source::refill() {
     if (file_ == nullptr) {
         end_ = text_.copy(buffer_.data(), buffer_.size());
         text_.remove_prefix(end_);
-        return end_ > 0;
+    } else {
+        end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        if (end_ == 0 && std::ferror(file_) != 0) {
+            error_ = true;
+        }
     }
-    end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-    if (end_ == 0 && std::ferror(file_) != 0) {
-        error_ = true;
+    if (at_start_) {
+        at_start_ = false;
+        if (std::string_view(buffer_.data(), end_).starts_with(byte_order_mark)) {
+            pos_ = byte_order_mark.size();
+        }
     }
     return end_ > 0;
+}
+
+void line_source::end_line(std::size_t at) {
+    pos_ = at + 1;
+    if (buffer_[at] == '\r') {
+        if (pos_ == end_) {
+            after_cr_ = true;  // a LF at the start of the next fill belongs to this CR
+        } else if (buffer_[pos_] == '\n') {
+            ++pos_;
+        }
+    }
 }
 
 bool line_source::peek_record(std::string_view& record, std::size_t& size) const {
@@ -62,10 +90,10 @@ bool line_source::peek_record(std::string_view& record, std::size_t& size) const
     const std::size_t length = 1 + 2 * (hex_record_fixed_bytes + (high * 16u + low));
     if (length < left && line[length] == '\n') {
         size = length + 1;
-    } else if (length + 1 < left && line[length] == '\r' && line[length + 1] == '\n') {
-        size = length + 2;
+    } else if (length + 1 < left && line[length] == '\r') {
+        size = line[length + 1] == '\n' ? length + 2 : length + 1;
     } else {
-        return false;
+        return false;  // also a CR last in the buffer, which a LF may follow
     }
     record = std::string_view(line, length);
     return true;
@@ -73,14 +101,21 @@ bool line_source::peek_record(std::string_view& record, std::size_t& size) const
 
 line_source::status line_source::next(std::string_view& line, bool& overlong) {
     overlong = false;
+    if (after_cr_) {
+        after_cr_ = false;
+        if (pos_ == end_ && !refill()) {
+            return error_ ? status::error : status::end;
+        }
+        pos_ += buffer_[pos_] == '\n' ? 1 : 0;
+    }
     // The usual line: whole in the buffer, no leading blank, within the limit.
     if (pos_ < end_ && !is_line_blank(buffer_[pos_])) {
         const char* data = buffer_.data() + pos_;
-        const auto* newline =
-            static_cast<const char*>(std::memchr(data, '\n', std::min(end_ - pos_, limit_ + 1)));
-        if (newline != nullptr) {
-            line = std::string_view(data, static_cast<std::size_t>(newline - data));
-            pos_ += line.size() + 1;
+        const char* scanned = data + std::min(end_ - pos_, limit_ + 1);
+        const char* stop = std::find_if(data, scanned, is_line_end);
+        if (stop != scanned) {
+            line = std::string_view(data, static_cast<std::size_t>(stop - data));
+            end_line(pos_ + line.size());
             return status::line;
         }
     }
@@ -95,7 +130,11 @@ line_source::status line_source::next(std::string_view& line, bool& overlong) {
             if (!started) {
                 return status::end;
             }
-            line = carry_;  // the last line, without a line feed
+            // The last line, without a line end; a Ctrl-Z after it is not part of the text.
+            while (!carry_.empty() && carry_.back() == dos_end_of_file) {
+                carry_.pop_back();
+            }
+            line = carry_;
             return status::line;
         }
         started = true;
@@ -109,26 +148,27 @@ line_source::status line_source::next(std::string_view& line, bool& overlong) {
             }
             leading = false;
         }
-        const auto* newline = static_cast<const char*>(std::memchr(data + pos_, '\n', end_ - pos_));
-        const std::size_t stop =
-            newline != nullptr ? static_cast<std::size_t>(newline - data) : end_;
+        const char* found = std::find_if(data + pos_, data + end_, is_line_end);
+        const auto stop = static_cast<std::size_t>(found - data);
         const std::size_t length = stop - pos_;
         const std::size_t room = limit_ - carry_.size();
         if (length > room) {
             overlong = overlong || std::any_of(data + pos_ + room, data + stop,
                                                [](char c) { return !is_line_blank(c); });
         }
-        if (newline != nullptr && carry_.empty()) {
+        const bool ended = stop < end_;
+        if (ended && carry_.empty()) {
             line = std::string_view(data + pos_, std::min(length, room));  // no copy
-            pos_ = stop + 1;
+            end_line(stop);
             return status::line;
         }
         carry_.append(data + pos_, std::min(length, room));
-        pos_ = newline != nullptr ? stop + 1 : stop;
-        if (newline != nullptr) {
+        if (ended) {
+            end_line(stop);
             line = carry_;
             return status::line;
         }
+        pos_ = stop;
     }
 }
 

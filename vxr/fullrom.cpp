@@ -18,6 +18,68 @@ bool text_byte(std::uint8_t byte) {
     return (byte >= 0x20 && byte < 0x7F) || byte == '\t' || byte == '\n' || byte == '\r';
 }
 
+// A kind of file recognised by the bytes it starts with (at `offset`).
+struct file_kind {
+    std::string_view magic;
+    std::size_t offset;
+    const char* name;
+};
+
+// Files that are given to -u by mistake: archives (a Fullrom image packed in one), pictures,
+// documents and programs. Each mark is at least three bytes long, so that a Fullrom image,
+// whose first bytes are the bridge's config, is hardly ever taken for one of them.
+constexpr file_kind known_kinds[] = {
+    {{"\x1F\x8B\x08", 3}, 0, "a gzip archive"},
+    {{"\xFD"
+      "7zXZ\0",
+      6},
+     0,
+     "an xz archive"},
+    {"BZh", 0, "a bzip2 archive"},
+    {"\x28\xB5\x2F\xFD", 0, "a zstd archive"},
+    {"PK\x03\x04", 0, "a zip archive"},
+    {"PK\x05\x06", 0, "a zip archive"},
+    {"7z\xBC\xAF\x27\x1C", 0, "a 7z archive"},
+    {"ustar", 257, "a tar archive"},
+    {"\x89PNG\r\n\x1A\n", 0, "a PNG image"},
+    {"\xFF\xD8\xFF", 0, "a JPEG image"},
+    {"%PDF-", 0, "a PDF document"},
+    {"\x7F"
+     "ELF",
+     0, "an ELF program"},
+};
+
+bool starts_with_at(std::span<const std::uint8_t> image, std::size_t offset,
+                    std::string_view magic) {
+    return image.size() >= offset + magic.size() &&
+           std::equal(magic.begin(), magic.end(),
+                      image.begin() + static_cast<std::ptrdiff_t>(offset),
+                      [](char m, std::uint8_t b) { return static_cast<std::uint8_t>(m) == b; });
+}
+
+// A Windows program: "MZ", and at the offset that the DOS header gives at 0x3C, "PE\0\0".
+bool windows_program(std::span<const std::uint8_t> image) {
+    constexpr std::size_t header_offset = 0x3C;
+    if (!starts_with_at(image, 0, "MZ") || image.size() < header_offset + 4) {
+        return false;
+    }
+    const std::size_t pe = image[header_offset] | image[header_offset + 1] << 8 |
+                           image[header_offset + 2] << 16 |
+                           static_cast<std::size_t>(image[header_offset + 3]) << 24;
+    return starts_with_at(image, pe, {"PE\0\0", 4});
+}
+
+// What kind of file `image` is by its first bytes, when it is a known one that is no Fullrom
+// image; null otherwise.
+const char* known_kind(std::span<const std::uint8_t> image) {
+    for (const file_kind& kind : known_kinds) {
+        if (starts_with_at(image, kind.offset, kind.magic)) {
+            return kind.name;
+        }
+    }
+    return windows_program(image) ? "a Windows program" : nullptr;
+}
+
 // What the bridge makes of a trailer byte; nothing when the bank can be valid.
 std::optional<std::string> trailer_fault(std::uint8_t byte) {
     if (byte == 0x00) {
@@ -38,6 +100,9 @@ std::string hex5(std::uint32_t value) {
 }  // namespace
 
 std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image) {
+    if (const char* kind = known_kind(image)) {
+        return std::string("not a Fullrom image: the file is ") + kind;
+    }
     const auto used = image.first(std::min(image.size(), fullrom_image_size));
     if (std::all_of(used.begin(), used.end(), text_byte)) {
         return "not a Fullrom image: the file is text (an Intel HEX file is loaded with -f)";

@@ -26,8 +26,11 @@ constexpr bool fullrom_length_ok(std::size_t length) {
 }
 
 // Why an image of the right length must not be written to the bridge, in words for the
-// user; nothing when it may. Refused are text (an Intel HEX file, which is for the
-// microcontroller, or any other), and images whose config or firmware bank-0 copy, the
+// user; nothing when it may. A Fullrom image carries no mark of its own, so what can be
+// told is what it is not. Refused are files that a known mark at their start names as
+// something else (an archive such as gzip, xz, bzip2, zstd, zip, 7z or tar, a PNG or JPEG
+// picture, a PDF document, an ELF or Windows program), text (an Intel HEX file, which is for
+// the microcontroller, or any other), and images whose config or firmware bank-0 copy, the
 // copy the update writes, has a trailer that the bridge would not start from: 0x00 (the
 // mark of an invalidated bank) or 0xFF (erased) at its first or last byte. Writing such a
 // copy and then invalidating the old bank would leave the bridge without a valid bank.

@@ -109,6 +109,8 @@ TEST_F(Outcome, FirmwareLoad) {
     const std::string hex = dir.file("image.hex");
     std::string corrupt = hex_file(0x404000, random_bytes(64, 3));
     corrupt[corrupt.find('\n', corrupt.find('\n') + 1) - 1] ^= 1;  // the second line's checksum
+    std::string lost_colon = hex_file(0x404000, random_bytes(64, 3));
+    lost_colon.erase(lost_colon.find('\n') + 1, 1);  // damaged in transfer
     const std::pair<std::string, std::string> refused[] = {
         {corrupt, "hex file line 2: checksum mismatch\n"},
         {hex_file(0x400000, {1, 2}),
@@ -118,6 +120,10 @@ TEST_F(Outcome, FirmwareLoad) {
         {hex_file(0x404000, bytes(0x7C001, 0)),
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
         {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
+        {lost_colon, "hex file line 2: not a record: the line does not begin with ':'\n"},
+        {std::string(new_rom.begin(), new_rom.end()),
+         "hex file: binary data of 512 KiB or more, like a Fullrom image: not Intel HEX text (a "
+         "Fullrom image for the bridge goes to -u)\n"},
     };
     const std::string loading = "Loading firmware file: " + hex + "\n",
                       nothing_sent =
@@ -172,8 +178,9 @@ TEST_F(Outcome, FirmwareLoad) {
 }
 
 // -x goes on only with the confirmation word, then stops at the first failed block; -u
-// stops at a file that cannot be an image, a missing device or a refused request, and a
-// failed version query never makes an outdated bridge read as up to date.
+// stops at a file that cannot be an image (of the wrong length, text, another kind of file
+// by its first bytes, or with an unusable bank trailer), a missing device or a refused request, and
+// a failed version query never makes an outdated bridge read as up to date.
 TEST_F(Outcome, BridgeEraseAndUpdate) {
     const std::string del = "Deleting VXR7200 firmware\n", failed = "VXR firmware update failed.\n";
     const std::string missing = dir.file("missing.fullrom");
@@ -209,6 +216,40 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     // clang-format on
     for (const outcome& row : rows) {
         check(row, old_rom);
+    }
+    // Files of the right length that their first bytes show to be something else.
+    const std::pair<std::string, std::string> kinds[] = {
+        {"\x1F\x8B\x08\x00", "a gzip archive"},
+        {std::string("\xFD"
+                     "7zXZ\0\0",
+                     7),
+         "an xz archive"},
+        {"BZh91AY&SY", "a bzip2 archive"},
+        {"\x28\xB5\x2F\xFD", "a zstd archive"},
+        {"PK\x03\x04\x14\x00", "a zip archive"},
+        {"PK\x05\x06", "a zip archive"},  // an empty one
+        {"7z\xBC\xAF\x27\x1C\x00\x04", "a 7z archive"},
+        {std::string(257, 'x') + "ustar", "a tar archive"},
+        {"\x89PNG\r\n\x1A\n", "a PNG image"},
+        {"\xFF\xD8\xFF\xE0", "a JPEG image"},
+        {"%PDF-1.7\n", "a PDF document"},
+        {"\x7F"
+         "ELF\x02\x01\x01",
+         "an ELF program"},
+        {"MZ" + std::string(0x3A, '\x90') + std::string("\x40\0\0\0PE\0\0", 8),
+         "a Windows program"},
+    };
+    for (const auto& [start, kind] : kinds) {
+        auto other = new_rom;
+        std::copy(start.begin(), start.end(), other.begin());
+        const std::string file = bridge_test::write_image(dir, "other.fullrom", other);
+        check({{"-u", file},
+               app,
+               {},
+               loading + file + length,
+               file + ": not a Fullrom image: the file is " + kind + "\n" + failed,
+               none},
+              old_rom);
     }
     prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
     const auto refused = run_cli({"-u", rom});

@@ -1,8 +1,16 @@
 // Two Ostrels on one host, in process: a pick reaches its device alone, a run that cannot
-// tell which one to use sends nothing, and a pick is followed through a mode switch.
+// tell which one to use sends nothing, and a pick is followed through a mode switch. And the
+// lock of a run's device: a run that cannot take it, or that finds no device while another
+// run holds an Ostrel's lock, opens nothing.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -120,6 +128,97 @@ TEST(SeveralDevices, APickIsFollowedOnItsPortThroughAModeSwitch) {
     EXPECT_TRUE(other.requests.empty());
     EXPECT_EQ(other.state().mode, usb_mode::bootloader);
     EXPECT_EQ(sent(1).size(), 2u);  // 'B' to the application, '*' to the bootloader
+}
+
+// The lock in `other` as another run holds it: the descriptor of the lock file.
+int another_runs_lock(const std::string& /*file*/, const std::string& other) {
+    const int fd = open(other.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    EXPECT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    return fd;
+}
+
+// A lock that cannot be taken stops the run before its device is opened, saying why; a run
+// that finds no Ostrel while another run holds the lock of one (off USB for its mode switch)
+// says so; without such a lock, no Ostrel is found. None of them opens a device, not even one
+// that comes back to USB later. A lock file is made readable by all whatever the umask.
+TEST(DeviceLock, ARunThatCannotLockOrFindsNoDeviceOpensNone) {
+    unsetenv("OSTREL_DEVICE");
+    const std::string dir = ostrel::testing::lock_directory();
+    const std::string file = dir + "/ostrel_firmware_update-1209-usb-87-1.lock";
+    const std::string other = dir + "/ostrel_firmware_update-1209-usb-87-2.lock";
+    const std::string cannot_lock =
+        "Could not take the lock that keeps other runs off this Ostrel: " + file +
+        "\nThe lock file ";
+    const std::string busy_off_usb = "Another ostrel_firmware_update is working on ";
+    const std::string off_usb =
+        ", which is off USB at the moment (switching modes): wait for it "
+        "to end, then try again (lock file ";
+    struct row {
+        std::vector<std::string> args;
+        int (*plant)(const std::string& file, const std::string& other);  // a descriptor held
+        bool attached;
+        std::string err;
+    };
+    const row rows[] = {
+        {{"-v"},
+         [](const std::string& f, const std::string&) {  // to a file that could be locked
+             ostrel::testing::write_file(f + ".planted", "");
+             return symlink((f + ".planted").c_str(), f.c_str());
+         },
+         true,
+         cannot_lock + "is a symbolic link, which is never followed: remove it (as root) and try "
+                       "again. Nothing was sent to the Ostrel.\n"},
+        {{"-b"},
+         [](const std::string& f, const std::string&) { return mkdir(f.c_str(), 0755); },
+         true,
+         cannot_lock + "is not a regular file: remove it (as root) and try again. Nothing was sent "
+                       "to the Ostrel.\n"},
+        {{"-r"}, another_runs_lock, false, busy_off_usb + "an Ostrel" + off_usb + other + ")\n"},
+        {{"-v", "-d", "87-2"},
+         another_runs_lock,
+         false,
+         busy_off_usb + "the Ostrel 87-2" + off_usb + other + ")\n"},
+        {{"-v"},
+         [](const std::string&, const std::string&) { return -1; },
+         false,
+         "could not connect to ostrel\n" + ostrel::testing::no_device_advice},
+    };
+    for (const row& r : rows) {
+        std::filesystem::remove_all(file);
+        attach(0, "87-1", "", false);
+        auto& dev = inprocess_device::at(0);
+        if (!r.attached) {
+            // Off USB for a mode switch, back in its application mode 20 ms later.
+            sim::leave_usb(dev.state(), dev.now_ns(), usb_mode::application);
+        }
+        const int held = r.plant(file, other);
+        const auto result = ostrel::testing::run_cli(r.args);
+        if (held > 0) {
+            close(held);
+        }
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, r.err);
+        EXPECT_TRUE(dev.opens.empty());
+    }
+    // Through another folder that does not exist, no lock at all.
+    setenv("OSTREL_LOCK_DIR", (dir + "/none").c_str(), 1);
+    attach(0, "87-1", "", false);
+    const auto no_folder = ostrel::testing::run_cli({"-v"});
+    setenv("OSTREL_LOCK_DIR", dir.c_str(), 1);
+    EXPECT_EQ(no_folder.err,
+              "Could not take the lock that keeps other runs off this Ostrel: " + dir +
+                  "/none/ostrel_firmware_update-1209-usb-87-1.lock\nThe lock file cannot be made "
+                  "(No such file or directory): its folder must let every user make files, as "
+                  "/tmp does. Nothing was sent to the Ostrel.\n");
+    EXPECT_TRUE(inprocess_device::at(0).opens.empty());
+    std::filesystem::remove_all(file);
+    const mode_t old_mask = umask(077);
+    const auto made = ostrel::testing::run_cli({"-v"});
+    umask(old_mask);
+    EXPECT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 }
 
 }  // namespace

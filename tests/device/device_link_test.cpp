@@ -69,6 +69,23 @@ TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
 // Each application query and command: its answer past stray reports, or its deadline when
 // the answer does not come (an earlier reply left in the buffer is not taken for it; a
 // device that streams unrelated reports does not hold it for ever; a refusal ends it).
+// A link opens only the device its run claimed: none when the run found none, and by the id
+// alone only the one listed, never one of several.
+TEST(ConnectApp, OpensNoDeviceTheRunDidNotClaim) {
+    for (const bool two : {false, true}) {
+        auto& dev = inprocess_device::reset();
+        if (two) {
+            inprocess_device::add({});
+        }
+        device_link device;
+        device.place.nowhere = !two;
+        EXPECT_FALSE(device.connect_app());
+        EXPECT_FALSE(device.connect_bootloader());
+        EXPECT_TRUE(dev.opens.empty());
+        EXPECT_TRUE(inprocess_device::at(two ? 1 : 0).opens.empty());
+    }
+}
+
 TEST(ApplicationChannel, EveryQueryAnswersOrGivesUpAtItsDeadline) {
     enum class ask : std::uint8_t { app_version, bridge_version, bank_status };
     const struct {

@@ -50,8 +50,12 @@ TEST_F(HexReader, ReadsEachByteToItsAddress) {
         {0x4000, {1, 2, 3}, abc + hex_eof},  // no line feed after the end record
         {0x10,
          {0xAA, 0xBB},
-         "\r\n# by hand\r\n  \t" + hex_line(0, 0x10, {0xAA, 0xBB}) +
-             " \t\r\n\n\v\f\r\nxyz:0000\r\n" + hex_eof + "\r\n"},
+         "\r\n  \t" + hex_line(0, 0x10, {0xAA, 0xBB}) + " \t\r\n\n\v\f\r\n" + hex_eof + "\r\n"},
+        // A byte-order mark first, CR alone as line end, Ctrl-Z last.
+        {0x4000,
+         {1, 2, 3},
+         "\xEF\xBB\xBF" + hex_line(0, 0x4000, {1, 2, 3}) + "\r\r" + hex_eof + "\x1A"},
+        {0x4000, {1, 2, 3}, abc + hex_eof + "\r\n\x1A"},
         {0x4000, {1, 0, 0, 2}, line(0, 0x4000, {1}) + line(0, 0x4003, {2}) + hex_eof},  // gap 0x00
         // Backwards records land at their own addresses, the gap between them 0x00.
         {0x4000,
@@ -68,12 +72,13 @@ TEST_F(HexReader, ReadsEachByteToItsAddress) {
          ext + line(5, 0, {0x12, 0x34, 0x56, 0x78}) + line(3, 0, {0, 0, 0x12, 0x34}) +
              line(0, 0x4000, {7}) + hex_eof},
         {0, {1}, line(0, 0, {1}) + hex_eof + "\n" + line(0, 1, {2}) + "garbage :zz\n"},
-        {0, {}, hex_eof},
-        // Long comments and blanks are skipped; trailing blanks do not make a record long.
+        // Long blank lines are skipped; trailing blanks do not make a record long; a file of
+        // the size limit is read.
         {0,
          {1},
-         std::string(100000, '#') + "\n" + std::string(100000, ' ') + "\n" + hex_line(0, 0, {1}) +
-             std::string(5000, ' ') + "\n" + hex_eof},
+         std::string(100000, ' ') + "\n" + hex_line(0, 0, {1}) + std::string(5000, ' ') + "\n" +
+             hex_eof},
+        {0, {}, std::string(hex_file_limit - hex_eof.size(), ' ') + hex_eof},
     };
     for (const auto& c : cases) {
         ASSERT_TRUE(read(c.text)) << c.text << describe(error.defect);
@@ -91,6 +96,8 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
     for (std::size_t i = 0; i * 255 <= hex_image_limit; ++i) {
         endless += line(0, 0, bytes(255, 0x5A));
     }
+    const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
+    const bytes fullrom = random_bytes(hex_fullrom_size, 9);
     using enum hex_defect;
     const struct {
         hex_defect defect;
@@ -108,6 +115,15 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
         {bad_address_record, 2, ok + line(2, 0, {0, 0x40, 0}) + hex_eof},
         {past_address_space, 2, line(4, 0, {0xFF, 0xFF}) + line(0, 0xFFFF, {1, 2}) + hex_eof},
         {line_too_long, 1, hex_line(0, 0, {1}) + std::string(5000, '0') + "\n" + hex_eof},
+        // A record that lost its ':', a comment, after lines that end in CR LF and CR.
+        {not_record, 2, ok + hex_line(0, 0x10, {1}).substr(1) + "\n" + hex_eof},
+        {not_record, 4, hex_line(0, 0, {1}) + "\r\n\r\r\n# comment\r\n" + hex_eof},
+        // Binary bytes, on whatever line: not text; a large binary file is a Fullrom image.
+        {binary, 0, png},
+        {binary, 0, ok + ":01\x01\n" + hex_eof},
+        {binary, 0, ok + "\x1A\n" + hex_eof},  // a Ctrl-Z not at the end
+        {fullrom_like, 0, std::string(fullrom.begin(), fullrom.end())},
+        {file_too_large, 0, std::string(hex_file_limit + 1, ' ')},
         {overlap, 2, line(0, 0x100, {1, 2, 3, 4}) + line(0, 0x102, {3, 9}) + hex_eof},
         // Line 3 overwrites the start of line 2, which is placed after it.
         {overlap, 2,

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/tasks.h"
+#include "tests/support/process.h"
 
 namespace ostrel::testing {
 
@@ -36,8 +38,19 @@ inline std::string padded(const std::string& text, std::size_t size) {
     return text + std::string(size - text.size(), '\0');
 }
 
+// The folder of the locks of this process's runs (OSTREL_LOCK_DIR), its own: a run that finds
+// no device would take the locks of other tests' devices, held at the same time, for the
+// lock of an Ostrel off USB.
+inline const std::string& lock_directory() {
+    static const temp_dir folder;
+    static const bool chosen = setenv("OSTREL_LOCK_DIR", folder.path().c_str(), 1) == 0;
+    static_cast<void>(chosen);
+    return folder.path();
+}
+
 // The program's command line run in process, with `args` after the program name.
 inline cli_result run_cli(std::vector<std::string> args) {
+    lock_directory();
     args.insert(args.begin(), "ostrel_firmware_update");
     std::ostringstream out;
     std::ostringstream err;
