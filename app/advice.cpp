@@ -114,27 +114,26 @@ std::string erase_advice(std::uint32_t block) {
 std::string update_advice(const vxr_update_report& report) {
     const std::string how =
         stop_requested() != 0 ? "The update was interrupted" : "The update stopped";
-    switch (report.stage) {
-        case vxr_stage::checks:
-            return how + " before anything was written: the bridge is unchanged.";
-        case vxr_stage::recovery:
-        case vxr_stage::config:
-        case vxr_stage::fw:
-            if (report.recovered) {
-                return how +
-                       " after both bank pairs were erased: the bridge has no valid bank. "
-                       "Run the same -u again before the Ostrel restarts.";
-            }
-            return how +
-                   ": the bridge still starts from its old banks. Run the same -u again "
-                   "to finish the update.";
-        case vxr_stage::esm:
-        case vxr_stage::done:
-            break;
+    if (!report.written && report.config == vxr_copy::old_copy && report.fw == vxr_copy::old_copy) {
+        return how + " before anything was written: the bridge is unchanged.";
     }
-    return how +
-           " in the esm region, which has one copy only: the new banks are in place but "
-           "the esm region is incomplete. Run the same -u again before the Ostrel restarts.";
+    const auto held = [](vxr_copy copy) {
+        switch (copy) {
+            case vxr_copy::new_copy:
+                return "new copy valid";
+            case vxr_copy::both:
+                return "old and new copies may both be valid (the bridge picks; the next run "
+                       "settles it)";
+            case vxr_copy::old_copy:
+                break;
+        }
+        return "old copy valid";
+    };
+    return how + ". Config: " + held(report.config) + "; firmware: " + held(report.fw) +
+           (report.esm_incomplete ? "; esm region: incomplete. Run the same -u again before the "
+                                    "Ostrel restarts."
+                                  : "; esm region: unchanged. Run the same -u again to finish "
+                                    "the update.");
 }
 
 }  // namespace ostrel

@@ -1,5 +1,8 @@
 #include "vxr/update.h"
 
+#include <cmath>
+
+#include "device/stop_request.h"
 #include "vxr/flash_map.h"
 #include "vxr/flash_operations.h"
 #include "vxr/fullrom.h"
@@ -19,10 +22,6 @@ struct stage {
     std::uint32_t total;  // bytes of the whole update
 };
 
-bool banked(const flash_region& region) {
-    return region.flag[0] != 0;
-}
-
 // Erases the target bank: its first sectors one by one, the rest block by block.
 bool erase_target(device_link& link, const stage& s) {
     const std::uint32_t start = s.region.start[s.target];
@@ -40,62 +39,100 @@ bool erase_target(device_link& link, const stage& s) {
     return true;
 }
 
-// Writes the image's copy into the target bank and asks the device for the sum of what it
-// now holds there: the write must have taken, not only been acknowledged, before anything
-// relies on it.
-bool write_checked(device_link& link, std::span<const std::uint8_t> image, const stage& s,
-                   const progress_callback& progress) {
-    const auto copy = image.subspan(s.region.start[0], s.region.size);
-    const auto scaled = [&s, &progress](double fraction) {
-        if (progress) {
-            progress((s.done + fraction * s.region.size) / s.total);
-        }
-    };
-    const std::uint32_t target = s.region.start[s.target];
-    if (!vxr::write_flash_bytes(link, target, copy, scaled)) {
-        return false;
-    }
-    const auto device_sum = vxr::query_flash_checksum(link, target, s.region.size);
+// Whether the device's bytes from `start` on add up as `copy` does: a write must have
+// taken, not only been acknowledged, before anything relies on it. A sum that does not
+// come counts as a difference.
+bool confirmed(device_link& link, std::uint32_t start, std::span<const std::uint8_t> copy) {
+    const auto device_sum =
+        vxr::query_flash_checksum(link, start, static_cast<std::uint32_t>(copy.size()));
     return device_sum && *device_sum == sum_bytes(copy.data(), copy.data() + copy.size());
 }
 
-// One stage: erase, write and confirm the target, then invalidate the other bank. A bank
-// written whole but not confirmed carries the image's valid trailer beside the old bank,
-// which is still valid: it is invalidated again, so that the bridge cannot start from a
-// copy that did not take.
-bool run_stage(device_link& link, std::span<const std::uint8_t> image, const stage& s,
-               const progress_callback& progress) {
-    if (!erase_target(link, s)) {
-        return false;
-    }
-    if (!write_checked(link, image, s, progress)) {
-        if (banked(s.region)) {
-            vxr::invalidate_bank(link, s.region.flag[s.target]);
+// Writes `bytes` from the stage's target start + `offset` on, reporting the bytes of the
+// update written so far.
+bool write_part(device_link& link, const stage& s, std::uint32_t offset,
+                std::span<const std::uint8_t> bytes, const progress_callback& progress) {
+    const auto scaled = [&](double fraction) {
+        if (progress) {
+            // Whole bytes, so that the value is exactly bytes written / total bytes.
+            const double bytes_done = std::round(fraction * static_cast<double>(bytes.size()));
+            progress((s.done + offset + bytes_done) / s.total);
         }
-        return false;
-    }
-    return !banked(s.region) || vxr::invalidate_bank(link, s.region.flag[1 - s.target]);
+    };
+    return vxr::write_flash_bytes(link, s.region.start[s.target] + offset, bytes, scaled);
 }
 
-bool contradictory(std::uint8_t status) {
-    return (status & vxr::config_flags) == vxr::config_flags ||
-           (status & vxr::fw_flags) == vxr::fw_flags;
-}
-
-// Both banks of a pair claim to be valid and there is no telling which is good: both pairs
-// are erased, to be written afresh into bank 0. A firmware bank spans two blocks, its
-// trailer in the second: that block goes first, so that no interruption leaves a bank
-// valid whose start is erased. The stages then take every bank for erased and write bank 0
-// sector by sector, which would tear a bank still valid: an erase that fails ends the
-// update.
-bool erase_both_pairs(device_link& link) {
-    for (const std::uint32_t pair_start : {vxr::config_bank0_start, vxr::config_bank1_start}) {
-        if (!vxr::erase_flash_block(link, pair_start + vxr::block_size) ||
-            !vxr::erase_flash_block(link, pair_start)) {
-            return false;
-        }
+// The esm region, which has one copy: erased, written and checked in place.
+bool write_esm(device_link& link, std::span<const std::uint8_t> image, const stage& s,
+               const progress_callback& progress, vxr_update_report& report) {
+    const auto copy = image.subspan(s.region.start[0], s.region.size);
+    report.esm_incomplete = true;
+    if (!erase_target(link, s) || !write_part(link, s, 0, copy, progress) ||
+        !confirmed(link, s.region.start[s.target], copy)) {
+        return false;
     }
+    report.esm_incomplete = false;
     return true;
+}
+
+// A bank of a pair: erased, written but for its trailer, and checked; only then its
+// trailer, the check of the whole bank, and the old bank's invalidation, which no stop
+// splits. A body that did not take leaves the trailer erased and the bank invalid; a whole
+// bank that cannot be confirmed is invalidated again, so that it never stands valid beside
+// the old one. `pair` follows what the bridge may hold valid.
+bool write_bank(device_link& link, std::span<const std::uint8_t> image, const stage& s,
+                const progress_callback& progress, vxr_copy& pair) {
+    const flash_region& region = s.region;
+    const std::uint32_t target = region.start[s.target];
+    const auto copy = image.subspan(region.start[0], region.size);
+    const auto body = copy.first(region.size - vxr::trailer_size);
+    if (!erase_target(link, s) || !write_part(link, s, 0, body, progress) ||
+        !confirmed(link, target, body) || stop_requested() != 0) {
+        return false;
+    }
+    const stop_hold hold;
+    pair = vxr_copy::both;
+    const auto trailer = static_cast<std::uint32_t>(body.size());
+    if (!write_part(link, s, trailer, copy.subspan(trailer), progress) ||
+        !confirmed(link, target, copy)) {
+        if (vxr::invalidate_bank(link, region.flag[s.target])) {
+            pair = vxr_copy::old_copy;
+        }
+        return false;
+    }
+    if (!vxr::invalidate_bank(link, region.flag[1 - s.target])) {
+        return false;
+    }
+    pair = vxr_copy::new_copy;
+    return true;
+}
+
+// Both banks of `pair` claim to be valid, and either may be the one the bridge runs:
+// nothing is erased. The bank that holds the image's copy stays (bank 0 when both do) and
+// the other is invalidated, and the pair needs no writing; with neither, bank 1 is
+// invalidated and the pair is to be written into it, bank 0 staying valid until then.
+// A sum that does not come ends the update: a late reply could pass for the next one's.
+// Nothing when the update is to end; else whether the pair is still to be written.
+std::optional<bool> settle_pair(device_link& link, std::span<const std::uint8_t> image,
+                                const flash_region& pair, std::uint8_t& status,
+                                vxr_update_report& report, vxr_copy& copy) {
+    const auto wanted = image.subspan(pair.start[0], pair.size);
+    const std::uint32_t image_sum = sum_bytes(wanted.data(), wanted.data() + wanted.size());
+    const auto bank0 = vxr::query_flash_checksum(link, pair.start[0], pair.size);
+    const auto bank1 =
+        bank0 ? vxr::query_flash_checksum(link, pair.start[1], pair.size) : std::nullopt;
+    if (!bank1) {
+        return std::nullopt;
+    }
+    const bool holds = *bank0 == image_sum || *bank1 == image_sum;
+    const std::size_t dropped = *bank0 != image_sum && *bank1 == image_sum ? 0 : 1;
+    report.written = true;
+    if (!vxr::invalidate_bank(link, pair.flag[dropped])) {
+        return std::nullopt;
+    }
+    status &= static_cast<std::uint8_t>(~pair.flag[dropped]);
+    copy = holds ? vxr_copy::new_copy : vxr_copy::old_copy;
+    return !holds;
 }
 
 }  // namespace
@@ -106,7 +143,7 @@ bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
     if (!link.app_open()) {
         return false;
     }
-    vxr_update_plan plan = check_vxr_update(link, image);
+    const vxr_update_plan plan = check_vxr_update(link, image);
     if (!vxr::fullrom_length_ok(image.size()) || vxr::fullrom_refusal(image)) {
         return false;  // refused before anything is erased; nothing read past its end
     }
@@ -117,23 +154,24 @@ bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
         return false;
     }
     std::uint8_t status = *status_read;
-    if (contradictory(status)) {
-        report.stage = vxr_stage::recovery;
-        report.recovered = true;
-        if (!erase_both_pairs(link)) {
-            return false;
-        }
-        plan.config = true;
-        plan.fw = true;
-        status = 0;
-    }
-    const struct {
+    struct {
         bool wanted;
         const flash_region& region;
-        vxr_stage name;
-    } stages[] = {{plan.config, vxr::config_region, vxr_stage::config},
-                  {plan.fw, vxr::fw_region, vxr_stage::fw},
-                  {plan.esm, vxr::esm_region, vxr_stage::esm}};
+        vxr_copy* copy;  // none for the esm region
+    } stages[] = {{plan.config, vxr::config_region, &report.config},
+                  {plan.fw, vxr::fw_region, &report.fw},
+                  {plan.esm, vxr::esm_region, nullptr}};
+    for (auto& s : stages) {
+        const std::uint8_t both = s.region.flag[0] | s.region.flag[1];
+        if (s.copy != nullptr && (status & both) == both) {
+            *s.copy = vxr_copy::both;
+            const auto still_wanted = settle_pair(link, image, s.region, status, report, *s.copy);
+            if (!still_wanted) {
+                return false;
+            }
+            s.wanted = *still_wanted;
+        }
+    }
     std::uint32_t total = 0;
     for (const auto& s : stages) {
         total += s.wanted ? s.region.size : 0;
@@ -143,15 +181,16 @@ bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
         if (!s.wanted) {
             continue;
         }
-        report.stage = s.name;
+        report.written = true;
         // The bank the device does not run from: bank 1 while bank 0 is valid.
         const std::size_t target = (status & s.region.flag[0]) != 0 ? 1 : 0;
-        if (!run_stage(link, image, {s.region, target, done, total}, progress)) {
+        const stage part{s.region, target, done, total};
+        if (s.copy != nullptr ? !write_bank(link, image, part, progress, *s.copy)
+                              : !write_esm(link, image, part, progress, report)) {
             return false;
         }
         done += s.region.size;
     }
-    report.stage = vxr_stage::done;
     return true;
 }
 

@@ -7,32 +7,33 @@
 #include "device/progress.h"
 
 // The bridge update: each region that differs from the image is written into the bank the
-// device does not run from, checked, and only then is the other bank invalidated.
+// device does not run from and checked; the bank gets its trailer only once the rest of it
+// is confirmed, and the old bank is invalidated only once the whole new bank is.
 namespace ostrel {
 
-// The step of the update under way; an update that ended early ended in it.
-enum class vxr_stage : std::uint8_t {
-    checks,    // reading the image and the bank status: nothing erased yet
-    recovery,  // erasing both bank pairs after a contradictory bank status
-    config,    // writing the new config bank
-    fw,        // writing the new firmware bank
-    esm,       // rewriting the esm region, which has one copy only
-    done,
+// Which copy a bank pair holds valid, as far as the run knows.
+enum class vxr_copy : std::uint8_t {
+    old_copy,  // the copy it held before the run, alone
+    new_copy,  // the image's copy, alone
+    both,      // both may be valid: the bridge picks one; the next run settles the pair
 };
 
+// What an update did, for the words after a failure.
 struct vxr_update_report {
-    vxr_stage stage = vxr_stage::checks;
-    // Both bank pairs were erased to recover from a contradictory status, so no old bank
-    // is left to start from until the new ones are written.
-    bool recovered = false;
+    bool written = false;  // anything erased or written
+    vxr_copy config = vxr_copy::old_copy;
+    vxr_copy fw = vxr_copy::old_copy;
+    bool esm_incomplete = false;  // the esm region, which has one copy, erased and not confirmed
 };
 
 // Brings the bridge's flash in line with `image` (a whole Fullrom file): asks for the plan
-// (check_vxr_update), refuses an image that cannot be one, asks for the bank status, and
-// writes the config pair, the firmware pair and the esm region that differ, in that order,
-// calling `progress` with the fraction of the planned bytes written. When both banks of a
-// pair claim to be valid, both pairs are erased and written afresh into bank 0. `report`
-// tells how far it got.
+// (check_vxr_update), refuses an image that cannot be one, and asks for the bank status.
+// A pair whose banks both claim to be valid is settled first: the bank that holds the
+// image's copy stays and the other is invalidated; with neither, bank 1 is invalidated and
+// written. Then the config pair, the firmware pair and the esm region that differ are
+// written, in that order, calling `progress` with the fraction of the planned bytes
+// written. No stop is acted on from a bank's trailer to the old bank's invalidation.
+// `report` tells what the run did.
 bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
                       const progress_callback& progress, vxr_update_report& report);
 

@@ -17,15 +17,16 @@ bool differs(device_link& link, std::span<const std::uint8_t> image, std::uint32
     return !device_sum || *device_sum != sum_bytes(first, first + length);
 }
 
-// Whether a bank pair needs writing: yes when neither bank is valid, else when the bank in
-// use (bank 1 when valid) differs from the image.
+// Whether a bank pair needs the update: yes when neither bank is valid, and when both claim
+// to be valid (the update settles the pair), else when the valid bank differs from the image.
 bool pair_differs(device_link& link, std::span<const std::uint8_t> image, std::uint8_t status,
                   const vxr::flash_region& pair) {
-    if ((status & (pair.flag[0] | pair.flag[1])) == 0) {
+    const bool valid0 = (status & pair.flag[0]) != 0;
+    const bool valid1 = (status & pair.flag[1]) != 0;
+    if (valid0 == valid1) {
         return true;
     }
-    const std::uint32_t bank = (status & pair.flag[1]) != 0 ? pair.start[1] : pair.start[0];
-    return differs(link, image, bank, pair.size);
+    return differs(link, image, valid1 ? pair.start[1] : pair.start[0], pair.size);
 }
 
 }  // namespace

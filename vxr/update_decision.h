@@ -14,11 +14,11 @@ struct vxr_update_plan {
     bool config = false;
 };
 
-// Asks the device 'T', then 'K' for the valid config bank and the valid firmware bank (bank
-// 1 when both of a pair claim to be valid), then 'K' for the esm region, and compares the
-// sums with the image's. A pair with no valid bank needs writing without a 'K'; a checksum
-// that does not come counts as a difference. No application, or an image that has not the
-// length of one: nothing to do, nothing sent.
+// Asks the device 'T', then 'K' for the valid config bank and the valid firmware bank, then
+// 'K' for the esm region, and compares the sums with the image's. A pair with no valid bank,
+// or with both banks claiming to be valid, needs the update without a 'K' (the update
+// settles such a pair); a checksum that does not come counts as a difference. No application, or an
+// image that has not the length of one: nothing to do, nothing sent.
 vxr_update_plan check_vxr_update(device_link& link, std::span<const std::uint8_t> image);
 
 }  // namespace ostrel

@@ -254,8 +254,9 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
     const auto refused = run_cli({"-u", rom});
     EXPECT_EQ(refused.err, failed +
-                               "The update stopped: the bridge still starts from its old banks. "
-                               "Run the same -u again to finish the update.\n");
+                               "The update stopped. Config: new copy valid; firmware: old copy "
+                               "valid; esm region: unchanged. Run the same -u again to finish "
+                               "the update.\n");
     prepare(usb_mode::application, new_rom, {"refuse:app/N"});
     const auto after_failed_query = run_cli({"-r", "-u", rom});
     EXPECT_TRUE(after_failed_query.out.ends_with("No update to VXR firmware needed\n"));

@@ -28,13 +28,20 @@ const sweep_row interrupts[] = {
      .from_app = true},
     {.name = "UpdateStoppedBySigtermLeavesTheOldBanks",
      .faults = {"kill:app/A@100=15"},
-     .advice = "The update was interrupted: the bridge still starts from its old banks. Run the "
-               "same -u again to finish the update.",
+     .advice = "The update was interrupted. Config: old copy valid; firmware: old copy valid; esm "
+               "region: unchanged. Run the same -u again to finish the update.",
      .banks_after = 0x05},
-    // Killed between the new config copy and the invalidation of the old one: both config
-    // banks claim to be valid.
+    // Ctrl-C as the device takes the new config bank's trailer: the bank's check and the old
+    // bank's invalidation still go out, then the run stops.
+    {.name = "UpdateStoppedAtATrailerSwitchesThePairFirst",
+     .faults = {"kill:app/A@1025=2"},
+     .advice = "The update was interrupted. Config: new copy valid; firmware: old copy valid; esm "
+               "region: unchanged. Run the same -u again to finish the update.",
+     .banks_after = 0x06},
+    // Killed between the new config bank's check and the invalidation of the old one: both
+    // config banks claim to be valid, each holding a whole copy.
     {.name = "UpdateKilledBeforeTheOldBankIsInvalidated",
-     .faults = {"kill:app/K@7"},
+     .faults = {"kill:app/K@8"},
      .banks_after = 0x07},
 };
 

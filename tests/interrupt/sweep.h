@@ -4,13 +4,18 @@
 // what to fault; the driver makes a reference run, takes the fault points from its
 // requests, and for each fault at each point: a fresh device, the faulted run and its
 // checks, every other time a second fault in the run after, then a repair run that must
-// finish the job.
+// finish the job. A row of successive interruptions draws its sequences instead: each
+// fault at a request of the run it interrupts, found by running that run undisturbed first.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
+#include <memory>
+#include <random>
 #include <set>
 
 #include "sim/inprocess_device.h"
@@ -66,6 +71,16 @@ class device {
         return records;
     }
 
+    // Forgets the requests after the first `count`.
+    void truncate_log(std::size_t count) {
+        if (!shipped_) {
+            sim::inprocess_device::current().requests.resize(count);
+        } else if (count < log().size()) {
+            std::filesystem::resize_file(sim::state_file::log_path(path()),
+                                         count * sizeof(sim::request_record));
+        }
+    }
+
     // Lets a re-enumeration under way end: the stand-in ends it on its next call once its
     // time is up; the virtual clock is moved on.
     void settle() {
@@ -101,6 +116,11 @@ struct sweep_row {
     int banks_after = -1;    // the bank status the fault leaves (-1: any safe one)
     std::uint8_t banks = 5;  // -u: the banks the old image holds valid (bank status)
     bool from_app = false;   // -f: the device starts in its application, else its bootloader
+    // Successive interruptions: `chain` faulted runs in a row, each by a fault drawn from
+    // `faults` at a request drawn from those the run makes undisturbed (a telling one every
+    // other time), then a plain run; `samples` such sequences, drawn from a fixed seed.
+    std::size_t chain = 1;
+    std::size_t samples = 0;
     friend void PrintTo(const sweep_row& row, std::ostream* out) { *out << row.name; }
 };
 
@@ -123,6 +143,10 @@ class sweeper {
     }
 
     void run() {
+        if (row_.chain > 1) {
+            run_chains();
+            return;
+        }
         fresh("");
         ASSERT_TRUE(completed(dev_.run(args_))) << "the reference run";
         const request_log reference = dev_.log();
@@ -135,11 +159,13 @@ class sweeper {
                 const std::string rule = at(fault, swept ? points[k] : 0);
                 SCOPED_TRACE(rule);
                 fresh(rule);
+                log_start_ = 0;
                 bool good = after_fault(dev_.run(args_), rule, true);
                 if (swept && k % 2 == 1) {
                     const std::string again =
                         at(fault, points[(k + points.size() / 2) % points.size()]);
                     repair(k, again);
+                    log_start_ = dev_.log().size();
                     good = after_fault(dev_.run(args_), again, false) && good;
                     ++runs;
                 }
@@ -158,6 +184,74 @@ class sweeper {
     bytes old_;
     bytes image_;
     std::vector<std::string> args_;
+    std::size_t log_start_ = 0;  // the requests before the run under check
+
+    void run_chains() {
+        std::mt19937 draw(static_cast<unsigned>(row_.chain << 8 | row_.banks));
+        std::map<std::string, std::size_t> kinds;
+        std::size_t runs = 0;
+        int failures = 0;
+        for (std::size_t n = 0; n < row_.samples; ++n) {
+            fresh("");
+            std::string sequence;
+            bool good = true;
+            for (std::size_t step = 0; step < row_.chain; ++step, runs += 2) {
+                const std::string& fault = row_.faults[draw() % row_.faults.size()];
+                const std::optional<std::size_t> point = pick(fault, draw);
+                if (!point) {
+                    break;  // nothing left to interrupt
+                }
+                const std::string rule = at(fault, *point);
+                sequence += " " + rule;
+                SCOPED_TRACE(sequence);
+                arm(rule);
+                log_start_ = dev_.log().size();
+                good = after_fault(dev_.run(args_), rule, true) && good;
+                ++kinds[fault];
+                repair(step, "");
+            }
+            SCOPED_TRACE(sequence);
+            good = completed(dev_.run(args_)) && good;
+            ++runs;
+            ASSERT_LT(failures += good ? 0 : 1, 5) << "giving up";
+        }
+        std::cout << row_.name << ": " << row_.samples << " sequences of " << row_.chain
+                  << " interruptions, " << runs << " runs;";
+        for (const auto& [kind, count] : kinds) {
+            std::cout << " " << kind << " " << count;
+        }
+        std::cout << "\n";
+    }
+
+    // A point for `fault` in the run about to start, counted as its rule counts: one of the
+    // requests the run makes undisturbed (a dry run, after which the device is put back as
+    // it was), every other time one of its telling points.
+    std::optional<std::size_t> pick(const std::string& fault, std::mt19937& draw) {
+        const auto saved = std::make_unique<sim::device_state>(dev_.state());
+        const std::size_t start = dev_.log().size();
+        static_cast<void>(dev_.run(args_));
+        request_log undisturbed = dev_.log();
+        undisturbed.erase(undisturbed.begin(), undisturbed.begin() + static_cast<long>(start));
+        dev_.state() = *saved;
+        dev_.truncate_log(start);
+        const sim::fault_rule shape = parse(at(fault, 1));
+        const std::vector<std::size_t> telling = points_of(undisturbed);
+        std::vector<std::size_t> all;  // the requests the rule counts, as its counts
+        std::vector<std::size_t> told;
+        for (std::size_t i = 0; i < undisturbed.size(); ++i) {
+            if (matches(shape, undisturbed[i])) {
+                all.push_back(all.size() + 1);
+                if (std::binary_search(telling.begin(), telling.end(), i + 1)) {
+                    told.push_back(all.size());
+                }
+            }
+        }
+        const std::vector<std::size_t>& from = !told.empty() && draw() % 2 == 0 ? told : all;
+        if (from.empty()) {
+            return std::nullopt;
+        }
+        return from[draw() % from.size()];
+    }
 
     static std::string at(std::string rule, std::size_t point) {
         const std::size_t hash = rule.find('#');
@@ -221,15 +315,25 @@ class sweeper {
         return {chosen.begin(), chosen.end()};
     }
 
-    // Whether the device's last request is the one `rule` fired on: its nth match.
-    bool ends_at(const sim::fault_rule& rule) const {
+    static bool matches(const sim::fault_rule& rule, const sim::request_record& r) {
+        return (rule.mode == sim::usb_mode::absent || r.mode == rule.mode) &&
+               (rule.command == 0 || r.bytes[1] == rule.command);
+    }
+
+    // Whether the device's last request is the one `rule` fired on, its nth match in the
+    // run; or, for a stop that came while a bridge bank's trailer held stops, the
+    // invalidation of the old bank that ends the hold, at most three requests later.
+    bool ends_at(const sim::fault_rule& rule, int signal) const {
         const request_log log = dev_.log();
-        const auto matches = [&rule](const sim::request_record& r) {
-            return (rule.mode == sim::usb_mode::absent || r.mode == rule.mode) &&
-                   (rule.command == 0 || r.bytes[1] == rule.command);
-        };
-        return !log.empty() && matches(log.back()) &&
-               std::count_if(log.begin(), log.end(), matches) == rule.nth;
+        std::size_t seen = 0;
+        for (std::size_t i = log_start_; i < log.size(); ++i) {
+            if (matches(rule, log[i]) && ++seen == rule.nth) {
+                const std::size_t after = log.size() - 1 - i;
+                const auto& last = log.back().bytes;
+                return after == 0 || (signal != 9 && after <= 3 && last[1] == 'A' && last[2] == 1);
+            }
+        }
+        return false;
     }
 
     // A faulted run: a success must be whole, a failure must say so (status 1, its failure
@@ -260,12 +364,17 @@ class sweeper {
         if (r.status == 0) {
             honest = !(kill && first) && completed(r);
         } else if (kill) {
-            honest = r.status == 128 + signal && (signal == 9 || told) &&
-                     (!first || ends_at(rule)) && (!first || r.out.ends_with(row_.printed));
+            // A stop that came after the update's last request that could be stopped (in the
+            // hold of its last trailer, or its last checksum query) ends it after its success.
+            const bool finished = row_.hex == 0 && r.err.empty() &&
+                                  (r.out.ends_with("VXR firmware update complete!\n") ||
+                                   r.out.ends_with("No update to VXR firmware needed\n")) &&
+                                  update_finished(dev_.state(), image_, written);
+            honest = r.status == 128 + signal && (signal == 9 || told || finished) &&
+                     (!first || ends_at(rule, signal)) && (!first || r.out.ends_with(row_.printed));
         }
         const sim::device_state& s = dev_.state();
-        const bool safe = row_.hex != 0 ||
-                          (no_partial_copy_valid(s, old_, image_, written) && bridge_bootable(s));
+        const bool safe = row_.hex != 0 || interruption_safe(s, row_.banks, old_, image_, written);
         const bool banks = row_.banks_after < 0 || s.bank_status == row_.banks_after;
         EXPECT_TRUE(honest && safe && banks)
             << "status " << r.status << ", bank status " << int(s.bank_status) << ": " << r.err;
@@ -288,7 +397,7 @@ class sweeper {
                                    [](std::uint8_t b) { return b == 0xFF; })
                  : (lost || r.out.ends_with("VXR firmware update complete!\n") ||
                     r.out.ends_with("No update to VXR firmware needed\n")) &&
-                       bridge_runs(s, image_, written) && one_valid_bank_per_pair(s) &&
+                       update_finished(s, image_, written) &&
                        std::string(s.bridge_version) == "VXR NEW");
         EXPECT_TRUE(done) << "status " << r.status << ", bank status " << int(s.bank_status) << ": "
                           << r.err;

@@ -12,6 +12,9 @@ const std::vector<std::string> output_lost{"kill@#=13", "kill@#=1"};
 const std::vector<std::string> load_faults{"refuse@#", "noreply@#", "unplug=#"};
 // and a write or an erase acknowledged but not made, which the update reads back
 const std::vector<std::string> update_faults{"refuse@#", "noreply@#", "acknowrite@#", "unplug=#"};
+// SIGINT, SIGTERM, SIGKILL, the cable pulled, a refusal, a chunk acknowledged but not written
+const std::vector<std::string> any{"kill@#=2", "kill@#=15", "kill@#",
+                                   "unplug=#", "refuse@#",  "acknowrite:app/A@#"};
 
 const sweep_row sweeps[] = {
     // -f killed around every erase, page program and mode switch of 33 pages (the last one
@@ -42,6 +45,31 @@ const sweep_row sweeps[] = {
      .around = "KT",
      .data_step = 512,
      .banks = 0x0A},
+    // -u interrupted two and three times in a row, from each pair holding one old bank and
+    // from pairs whose banks both claim to be valid, by signals, the cable, a refusal and a
+    // chunk acknowledged but not written; then a plain run.
+    {.name = "UpdateInterruptedTwiceFromBanks05", .faults = any, .chain = 2, .samples = 40},
+    {.name = "UpdateInterruptedTwiceFromBanks0A",
+     .faults = any,
+     .banks = 0x0A,
+     .chain = 2,
+     .samples = 40},
+    {.name = "UpdateInterruptedTwiceFromBanks07",
+     .faults = any,
+     .banks = 0x07,
+     .chain = 2,
+     .samples = 40},
+    {.name = "UpdateInterruptedTwiceFromBanks0F",
+     .faults = any,
+     .banks = 0x0F,
+     .chain = 2,
+     .samples = 40},
+    {.name = "UpdateInterruptedThriceFromBanks05", .faults = any, .chain = 3, .samples = 30},
+    {.name = "UpdateInterruptedThriceFromBanks0A",
+     .faults = any,
+     .banks = 0x0A,
+     .chain = 3,
+     .samples = 30},
 };
 
 class Sweep : public ::testing::TestWithParam<sweep_row> {};

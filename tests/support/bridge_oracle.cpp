@@ -16,6 +16,25 @@ std::size_t bank_in_use(const sim::device_state& state, std::size_t pair) {
     return sim::bank_valid(state, pair + 1) ? pair + 1 : pair;
 }
 
+// Whether each pair has exactly one valid bank, as an update leaves it.
+bool one_valid_bank_per_pair(const sim::device_state& state) {
+    return sim::bank_valid(state, 0) != sim::bank_valid(state, 1) &&
+           sim::bank_valid(state, 2) != sim::bank_valid(state, 3);
+}
+
+// Whether every valid bank holds a whole copy: the one it held in `before` or the image's.
+bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, image_bytes image,
+                           copy_match match) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        const sim::bridge_area bank = sim::bridge_banks[i];
+        if (sim::bank_valid(state, i) && !area_holds(state, bank, before, bank.start) &&
+            !bank_holds(state, i, image, match)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes image,
@@ -35,26 +54,18 @@ bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match m
            area_holds(state, sim::bridge_esm, image, sim::bridge_esm.start);
 }
 
-bool one_valid_bank_per_pair(const sim::device_state& state) {
-    return sim::bank_valid(state, 0) != sim::bank_valid(state, 1) &&
-           sim::bank_valid(state, 2) != sim::bank_valid(state, 3);
+bool interruption_safe(const sim::device_state& state, std::uint8_t banks_before,
+                       image_bytes before, image_bytes image, copy_match match) {
+    const auto keeps_a_bank = [&](std::size_t pair) {
+        return (banks_before >> pair & 3) == 0 || sim::bank_valid(state, pair) ||
+               sim::bank_valid(state, pair + 1);
+    };
+    return keeps_a_bank(config_pair) && keeps_a_bank(fw_pair) &&
+           no_partial_copy_valid(state, before, image, match);
 }
 
-bool bridge_bootable(const sim::device_state& state) {
-    return (sim::bank_valid(state, 0) || sim::bank_valid(state, 1)) &&
-           (sim::bank_valid(state, 2) || sim::bank_valid(state, 3));
-}
-
-bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, image_bytes image,
-                           copy_match match) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        const sim::bridge_area bank = sim::bridge_banks[i];
-        if (sim::bank_valid(state, i) && !area_holds(state, bank, before, bank.start) &&
-            !bank_holds(state, i, image, match)) {
-            return false;
-        }
-    }
-    return true;
+bool update_finished(const sim::device_state& state, image_bytes image, copy_match match) {
+    return bridge_runs(state, image, match) && one_valid_bank_per_pair(state);
 }
 
 void invalidate_banks(std::span<std::uint8_t> flash, std::uint8_t valid_banks) {

@@ -34,17 +34,16 @@ bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes i
 // when valid, else bank 0) is valid and holds the image; the esm region holds the image's.
 bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match match);
 
-// Whether each pair has exactly one valid bank, as an update leaves it.
-bool one_valid_bank_per_pair(const sim::device_state& state);
+// What any sequence of interrupted or failed updates must leave, judged against the flash
+// before the first of them (`before`, whose valid banks bits 0 to 3 of `banks_before` name):
+// each pair that had a valid bank has one, and every valid bank holds a whole copy, the one
+// it held then or the image's.
+bool interruption_safe(const sim::device_state& state, std::uint8_t banks_before,
+                       image_bytes before, image_bytes image, copy_match match);
 
-// Whether each pair has a valid bank to start from.
-bool bridge_bootable(const sim::device_state& state);
-
-// Whether every valid bank holds a whole copy: the one it held in `before` (the flash
-// before the run) or the new image's. No bank erased or written only in part claims to be
-// valid.
-bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, image_bytes image,
-                           copy_match match);
+// What a finished update leaves: one valid bank per pair, holding the image, and the esm
+// region the image's.
+bool update_finished(const sim::device_state& state, image_bytes image, copy_match match);
 
 // Zeroes both ends of the trailer of each bank that bits 0 to 3 of `valid_banks` do not
 // name, as the program invalidates a bank. `flash` is a whole bridge flash or image.

@@ -21,9 +21,13 @@ bool zero_from(bytes b, std::size_t first) {
                        [](std::uint8_t x) { return x == 0; });
 }
 
+// A bank, a bank but its trailer, or the esm region.
 bool checksum_range(std::uint32_t start, std::uint32_t size) {
     const auto is = [&](sim::bridge_area a) { return a.start == start && a.size == size; };
-    return std::any_of(std::begin(sim::bridge_banks), std::end(sim::bridge_banks), is) ||
+    const auto bank = [&](sim::bridge_area a) {
+        return is(a) || is({a.start, a.size - sim::bridge_trailer_size});
+    };
+    return std::any_of(std::begin(sim::bridge_banks), std::end(sim::bridge_banks), bank) ||
            is(sim::bridge_esm);
 }
 
@@ -49,7 +53,8 @@ const char* application_fault(bytes b) {
             return fields(b, true, 2, nullptr);
         case 'K':
             return fields(b, checksum_range(u32(b, 2), u32(b, 6)), 10,
-                          "checksum of a range that is neither a bank nor the esm region");
+                          "checksum of a range that is neither a bank (with or without its "
+                          "trailer) nor the esm region");
         case 'A':
             return fields(b, count >= 1 && count <= 32 && at < size && count <= size - at,
                           7 + count, "bridge write of a bad size or outside the flash");
