@@ -115,7 +115,9 @@ bool write_bank(device_link& link, std::span<const std::uint8_t> image, const st
 // Nothing when the update is to end; else whether the pair is still to be written.
 std::optional<bool> settle_pair(device_link& link, std::span<const std::uint8_t> image,
                                 const flash_region& pair, std::uint8_t& status,
-                                vxr_update_report& report, vxr_copy& copy) {
+                                vxr_update_report& report) {
+    vxr_copy& copy = &pair == &vxr::config_region ? report.config : report.fw;
+    copy = vxr_copy::both;
     const auto wanted = image.subspan(pair.start[0], pair.size);
     const std::uint32_t image_sum = sum_bytes(wanted.data(), wanted.data() + wanted.size());
     const auto bank0 = vxr::query_flash_checksum(link, pair.start[0], pair.size);
@@ -164,8 +166,7 @@ bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
     for (auto& s : stages) {
         const std::uint8_t both = s.region.flag[0] | s.region.flag[1];
         if (s.copy != nullptr && (status & both) == both) {
-            *s.copy = vxr_copy::both;
-            const auto still_wanted = settle_pair(link, image, s.region, status, report, *s.copy);
+            const auto still_wanted = settle_pair(link, image, s.region, status, report);
             if (!still_wanted) {
                 return false;
             }
