@@ -106,6 +106,11 @@ int plan_and_run(run_context& run, std::span<const std::string> args) {
         }
         return 0;
     }
+    if (plan.version && plan.problems.empty()) {
+        run.say(std::string("ostrel_firmware_update ") + OSTREL_PROGRAM_VERSION);
+        run.say("hidapi " + hidapi_version());
+        return 0;
+    }
     if (!plan.problems.empty()) {
         for (const std::string& problem : plan.problems) {
             run.fail(problem);

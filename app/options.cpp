@@ -6,7 +6,8 @@
 namespace ostrel {
 namespace {
 
-constexpr std::array<std::string_view, 5> plain_options{"-h", "-v", "-r", "-b", "-l"};
+constexpr std::array<std::string_view, 11> plain_options{
+    "-h", "--help", "-v", "-r", "-b", "-l", "-n", "--dry-run", "--json", "--force", "--version"};
 constexpr std::array<std::string_view, 4> value_options{"-x", "-f", "-u", "-d"};
 
 bool is_one_of(std::span<const std::string_view> options, const std::string& text) {
@@ -30,7 +31,12 @@ option_hit find_option(std::span<const std::string> args, const std::string& tex
 
 run_plan read_plan(std::span<const std::string> args) {
     run_plan plan;
-    plan.help = find_option(args, "-h").found;
+    const auto given = [args](const char* text) { return find_option(args, text).found; };
+    plan.help = given("-h") || given("--help");
+    plan.version = given("--version");
+    plan.dry_run = given("-n") || given("--dry-run");
+    plan.json = given("--json");
+    plan.force = given("--force");
     plan.list = find_option(args, "-l").found;
     plan.app_version = find_option(args, "-v").found;
     plan.bridge_version = find_option(args, "-r").found;

@@ -20,14 +20,18 @@ option_hit find_option(std::span<const std::string> args, const std::string& tex
 
 // What a command line asks for, read before anything is sent.
 struct run_plan {
-    bool help = false;
+    bool help = false;     // -h, --help
+    bool version = false;  // --version: the program's and hidapi's versions
     bool list = false;
     bool app_version = false;
     bool bridge_version = false;
     bool boot_version = false;
-    option_hit erase;     // -x WORD
-    option_hit firmware;  // -f FILE
-    option_hit update;    // -u FILE
+    option_hit erase;      // -x WORD
+    option_hit firmware;   // -f FILE
+    option_hit update;     // -u FILE
+    bool dry_run = false;  // -n, --dry-run: read the device, say what would be done, change nothing
+    bool json = false;     // --json: standard output as JSON lines, one object per event
+    bool force = false;    // --force: -u writes every region whatever the checksums say
     // One line for each argument that is neither an option nor an option's value, and for
     // each option given twice with different values. A run with any sends nothing.
     std::vector<std::string> problems;
@@ -57,6 +61,11 @@ inline constexpr const char* help_lines[] = {
     "\t-d DEVICE",
     "\t\tUse the Ostrel at USB port DEVICE or with serial number DEVICE",
     "\t\t(default: $OSTREL_DEVICE); needed when several are attached",
+    "\t-n, --dry-run",
+    "\t\tRead the device and say what the run would do; change nothing",
+    "\t--json\tWrite standard output as JSON lines (doc/usage.md gives the schema)",
+    "\t--force\tWith -u, write every region whatever the device's checksums say",
+    "\t--version\tShow the program's and hidapi's versions and exit",
 };
 
 }  // namespace ostrel

@@ -9,6 +9,11 @@
 #include "device/transport.h"
 
 namespace ostrel {
+
+std::string hidapi_version() {
+    const char* text = hid_version_str();
+    return text != nullptr ? text : "unknown";
+}
 namespace {
 
 // How long a mode switch may take before the device counts as gone, and the pause

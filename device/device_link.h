@@ -29,6 +29,9 @@ inline constexpr std::uint8_t boot_status_ok = 0x00;
 // Operations report failure by their result only (false, nothing) and send nothing when
 // the identity they need is not open. The link owns its two HID handles and closes them
 // when it goes (closing sends nothing); it can be moved but not copied.
+// The version of the hidapi library in use, as the library tells it.
+std::string hidapi_version();
+
 class device_link {
   public:
     device_link() = default;

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -31,11 +32,12 @@ TEST(Cli, UsageHelpOrRefusedArgumentsWithoutTouchingTheDevice) {
     const row rows[] = {
         {{}, usage, 0, ""},
         {{"-v", "-b", "-f", "x.hex", "-h", "-F"}, "ostrel_firmware_update\n" + usage, 0, ""},
-        {{"-F", "app.hex", "-vr", "--version", "-f", "-v"},
+        {{"--help"}, "ostrel_firmware_update\n" + usage, 0, ""},
+        {{"-F", "app.hex", "-vr", "--verbose", "-f", "-v"},
          usage,
          1,
          "unknown option -F\nunexpected argument app.hex: only -x, -f, -u and -d take a "
-         "value\nunknown option -vr\nunknown option --version\n"},
+         "value\nunknown option -vr\nunknown option --verbose\n"},
         {{"-u", "a.fullrom", "-v", "-u", "b.fullrom"},
          usage,
          1,
@@ -46,10 +48,21 @@ TEST(Cli, UsageHelpOrRefusedArgumentsWithoutTouchingTheDevice) {
         const auto result = run_cli(args);
         EXPECT_EQ(result.status, status);
         EXPECT_EQ(result.out.substr(0, head.size()), head);
-        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 16);
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), head == usage ? 1 : 21);
         EXPECT_EQ(result.err, err);
         EXPECT_TRUE(dev.opens.empty());
     }
+}
+
+// --version: the program's version from the build and the hidapi in use; nothing opened.
+TEST(Cli, VersionOfTheProgramAndItsHidapi) {
+    auto& dev = inprocess_device::reset();
+    const auto result = run_cli({"--version", "-v"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out,
+                ::testing::MatchesRegex(
+                    "ostrel_firmware_update [0-9]+\\.[0-9]+\\.[0-9]+\nhidapi [^\n]+\n"));
+    EXPECT_TRUE(dev.opens.empty());
 }
 
 TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
