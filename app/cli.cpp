@@ -70,6 +70,10 @@ int run_tasks(run_context& run, std::span<const std::string> args, const run_pla
             task(run);
         }
     }
+    // A load needs the bootloader -b switched to; otherwise the device is given back.
+    if (run.bootloader_borrowed && !firmware && !run_ends_early()) {
+        give_back_application(run);
+    }
     if (plan.erase.found && !run_ends_early()) {
         if (const task_result end = erase_task(run, plan.erase)) {
             return *end;
@@ -111,6 +115,8 @@ int plan_and_run(run_context& run, std::span<const std::string> args) {
         run.say("hidapi " + hidapi_version());
         return 0;
     }
+    run.dry_run = plan.dry_run;
+    run.force = plan.force;
     if (!plan.problems.empty()) {
         for (const std::string& problem : plan.problems) {
             run.fail(problem);

@@ -8,6 +8,7 @@
 #include "app/progress_line.h"
 #include "app/tasks.h"
 #include "device/presence.h"
+#include "mcu/bootloader_frames.h"
 #include "mcu/flash_update.h"
 
 namespace ostrel {
@@ -126,8 +127,44 @@ std::optional<firmware_input> check_firmware_input(run_context& run, const optio
     return firmware_input{*option.value, std::move(*image)};
 }
 
+// -n: what the load would send, from the checked image and where the device is now.
+task_result describe_load(run_context& run, const firmware_input& input) {
+    const bool in_bootloader =
+        run.device.bootloader_open() || device_listed({bootloader_product_id}, run.device.place);
+    if (!in_bootloader && !device_listed({app_product_id}, run.device.place)) {
+        run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
+                            {bootloader_product_id, app_product_id});
+        return 1;
+    }
+    const std::size_t size = input.image.data.size();
+    run.say("Dry run: would load " + input.path +
+            " into the microcontroller: " + std::to_string(size) + " bytes in " +
+            std::to_string((size + mcu_page_size - 1) / mcu_page_size) + " pages of " +
+            std::to_string(mcu_page_size) + " bytes from " + hex_number(mcu_application_start));
+    std::string erases;
+    for (const mcu_erase_request& request : plan_mcu_erase(size)) {
+        erases += erases.empty() ? "" : ", ";
+        erases += request.mode == erase_mode_sector ? "the sector at "
+                  : request.mode == erase_mode_16k  ? "16 KiB at "
+                                                    : "the last bytes from ";
+        erases += hex_number(request.address);
+    }
+    run.say(
+        "Dry run: would erase " +
+        (erases.empty() ? std::string("the whole application area (the image is empty)") : erases));
+    run.say(in_bootloader ? "Dry run: the Ostrel is in its bootloader; it would start its "
+                            "application after the load"
+                          : "Dry run: would switch the Ostrel to its bootloader first, and start "
+                            "its application again after the load");
+    return std::nullopt;
+}
+
 task_result firmware_task(run_context& run, const firmware_input& input, bool& loaded) {
     loaded = false;
+    if (run.dry_run) {
+        loaded = true;
+        return describe_load(run, input);
+    }
     if (!run.device.connect_bootloader()) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
                             {bootloader_product_id, app_product_id});

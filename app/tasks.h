@@ -27,6 +27,10 @@ class run_context {
     device_link device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
     bool action_taken = false;   // decides whether the usage line ends the run
+    bool dry_run = false;        // -n: read the device, say what would be done, change nothing
+    bool force = false;          // --force: -u writes every region
+    // Set when -b switched the device to its bootloader, which the run then gives back.
+    bool bootloader_borrowed = false;
 
     // A whole line on standard output.
     void say(std::string_view line);
@@ -84,6 +88,9 @@ std::optional<update_input> check_update_input(run_context& run, const option_hi
 task_result update_task(run_context& run, const update_input& input);
 // -u after a load that did not complete: refused, nothing sent.
 void refuse_update_after_load(run_context& run);
+// After -b took the device from its application to its bootloader: starts the application
+// again and waits for it.
+void give_back_application(run_context& run);
 
 // -l: one line on standard output for each Ostrel attached. Sends nothing.
 void list_task(run_context& run);

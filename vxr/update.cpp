@@ -140,12 +140,14 @@ std::optional<bool> settle_pair(device_link& link, std::span<const std::uint8_t>
 }  // namespace
 
 bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
-                      const progress_callback& progress, vxr_update_report& report) {
+                      const progress_callback& progress, vxr_update_report& report,
+                      bool write_all) {
     report = {};
     if (!link.app_open()) {
         return false;
     }
-    const vxr_update_plan plan = check_vxr_update(link, image);
+    const vxr_update_plan plan =
+        write_all ? vxr_update_plan{true, true, true} : check_vxr_update(link, image);
     if (!vxr::fullrom_length_ok(image.size()) || vxr::fullrom_refusal(image)) {
         return false;  // refused before anything is erased; nothing read past its end
     }

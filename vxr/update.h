@@ -33,8 +33,10 @@ struct vxr_update_report {
 // written. Then the config pair, the firmware pair and the esm region that differ are
 // written, in that order, calling `progress` with the fraction of the planned bytes
 // written. No stop is acted on from a bank's trailer to the old bank's invalidation.
-// `report` tells what the run did.
+// `report` tells what the run did. `write_all`: every region is written whatever the
+// device's sums say (they are byte sums, blind to reordered bytes); no sums are asked first.
 bool vxr_flash_update(device_link& link, std::span<const std::uint8_t> image,
-                      const progress_callback& progress, vxr_update_report& report);
+                      const progress_callback& progress, vxr_update_report& report,
+                      bool write_all = false);
 
 }  // namespace ostrel

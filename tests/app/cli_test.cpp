@@ -1,10 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "sim/inprocess_device.h"
+#include "tests/mcu/hex_writer.h"
 #include "tests/support/cli_run.h"
 #include "tests/vxr/bridge_support.h"
 
@@ -73,11 +75,77 @@ TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
     EXPECT_EQ(result.out, "application version: " + padded("A1", 64) + "\n" +
                               "VXR7200 firmware version: " + padded("R1", 64) + "\n" +
                               "bootloader version: " + padded("B1", 65) + "\n");
-    EXPECT_EQ(bridge_test::requests(dev), (std::vector<std::string>{"*", "N", "B", "*"}));
+    // -b switched the device to its bootloader, and the run gives it back.
+    EXPECT_EQ(bridge_test::requests(dev), (std::vector<std::string>{"*", "N", "B", "*", "B"}));
     // Bytes 2 on of the 'N' request are what the '*' reply left: the version text from its
     // second character on.
     EXPECT_EQ(dev.requests[1].bytes[2], '1');
-    EXPECT_EQ(dev.state().mode, usb_mode::bootloader);  // -b leaves it there
+    EXPECT_EQ(dev.state().mode, usb_mode::application);
+    // Found in its bootloader, the device stays there.
+    sim::replug(dev.state(), usb_mode::bootloader);
+    EXPECT_EQ(run_cli({"-b"}).status, 0);
+    EXPECT_EQ(dev.state().mode, usb_mode::bootloader);
+}
+
+// -n reads the device as the run would and says what it would do: every request it sends
+// is a query, the device stays in its application and both flashes are unchanged. --force
+// writes every region though the sums match.
+TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
+    const ostrel::testing::temp_dir dir;
+    const auto old_rom = sim::make_fullrom_image(32, "R1");
+    const std::string rom =
+        bridge_test::write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
+    const std::string hex = dir.file("app.hex");
+    ostrel::testing::write_file(
+        hex, ostrel::testing::hex_file(0x404000, ostrel::testing::bytes(0x5000, 7)));
+    const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
+        {{"-n", "-v", "-b", "-f", hex, "-u", rom},
+         {"Dry run: would switch the Ostrel to its bootloader to read its version, then start "
+          "its application again",
+          "Dry run: would load " + hex +
+              " into the microcontroller: 20480 bytes in 40 pages of 512 bytes from 0x404000",
+          "Dry run: would erase 16 KiB at 0x404000, the last bytes from 0x408000",
+          "Need to update config",
+          "Dry run: would write config bank 1 at 0x20000 (32768 bytes), then invalidate bank 0",
+          "Dry run: would rewrite the esm region at 0x40000 in place (262144 bytes, one copy "
+          "only)",
+          "Dry run: 393216 bytes to write; nothing was sent that changes the device"}},
+        {{"-x", "KQWIPEZON", "--dry-run"},
+         {"Dry run: would erase the whole bridge flash: its 8 blocks of 64 KiB, 0x00000 to "
+          "0x7FFFF"}},
+    };
+    for (const auto& [args, lines] : rows) {
+        auto& dev = bridge_test::device_holding(old_rom, 0x05);
+        // Both flashes as they are, to be found unchanged.
+        const auto flashes = [&dev] {
+            const auto& st = dev.state();
+            std::vector<std::uint8_t> both(std::begin(st.bridge_flash), std::end(st.bridge_flash));
+            both.insert(both.end(), std::begin(st.mcu_flash), std::end(st.mcu_flash));
+            return both;
+        };
+        const auto before = flashes();
+        const auto result = run_cli(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        for (const std::string& line : lines) {
+            EXPECT_NE(result.out.find(line + "\n"), std::string::npos) << line;
+        }
+        for (const sim::request_record& request : dev.requests) {
+            EXPECT_NE(std::string("*NTK").find(static_cast<char>(request.bytes[1])),
+                      std::string::npos);
+        }
+        EXPECT_EQ(dev.state().mode, usb_mode::application);
+        EXPECT_TRUE(flashes() == before);
+    }
+    const auto new_rom = sim::make_fullrom_image(31, "VXR NEW");
+    auto& dev = bridge_test::device_holding(new_rom, 0x05);
+    EXPECT_THAT(run_cli({"-u", rom}).out,
+                ::testing::EndsWith("No update to VXR firmware needed\n"));
+    const auto forced = run_cli({"-u", rom, "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_THAT(forced.out, ::testing::HasSubstr("Need to update config\nNeed to update fw\n"
+                                                 "Need to update esm\n"));
+    EXPECT_THAT(forced.out, ::testing::EndsWith("VXR firmware update complete!\n"));
+    EXPECT_EQ(dev.state().bank_status, 0x0A);  // both pairs written into their banks 1
 }
 
 }  // namespace

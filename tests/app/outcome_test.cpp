@@ -94,7 +94,7 @@ TEST_F(Outcome, VersionQueries) {
         {{"-v", "-r", "-b"}, app, {"noreply:app/*", "noreply:boot/*"},
          "VXR7200 firmware version: " + padded("R1", 64) + "\n",
          "could not read application version\ncould not read bootloader version\n",
-         std::nullopt, boot},
+         std::nullopt, app},  // -b gives back the device it switched
     };
     // clang-format on
     for (const outcome& row : rows) {

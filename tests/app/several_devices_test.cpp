@@ -127,7 +127,7 @@ TEST(SeveralDevices, APickIsFollowedOnItsPortThroughAModeSwitch) {
                               std::string(65 - 4, '\0') + "\n");
     EXPECT_TRUE(other.requests.empty());
     EXPECT_EQ(other.state().mode, usb_mode::bootloader);
-    EXPECT_EQ(sent(1).size(), 2u);  // 'B' to the application, '*' to the bootloader
+    EXPECT_EQ(sent(1).size(), 3u);  // 'B' to the application, '*', 'B' to the bootloader
 }
 
 // The lock in `other` as another run holds it: the descriptor of the lock file.
