@@ -34,10 +34,14 @@ bool pick_device(run_context& run, std::span<const std::string> args,
                  std::optional<listed_device>& chosen) {
     bool missing = false;
     const std::optional<std::string> pick = given_pick(args, missing);
-    if (missing) {
-        run.fail("-d needs a device: a USB port path or a serial number, as -l shows them");
+    if (missing || (pick && pick->empty())) {
+        run.fail(std::string(missing ? "-d needs a device" : "-d is empty") +
+                 ": give a USB port path, a serial number or a device path, as -l shows them");
         return false;
     }
+    // Where the pick came from, for the messages about it.
+    const std::string origin =
+        find_option(args, "-d").found ? " given with -d" : " given in OSTREL_DEVICE";
     std::vector<listed_device> matching;
     for (const listed_device& device : list_devices()) {
         if (!pick || picks(device, *pick)) {
@@ -48,16 +52,22 @@ bool pick_device(run_context& run, std::span<const std::string> args,
         chosen = matching.front();
         // Followed on its port; by its serial number only when it was picked by one and the
         // system gives no port.
-        run.device.place = {chosen->port, pick ? chosen->serial : std::string()};
+        run.device.place = {.port = chosen->port,
+                            .serial = pick ? chosen->serial : std::string(),
+                            .nowhere = false,
+                            .path = {}};
+        if (pick && chosen->port.empty() && chosen->serial.empty()) {
+            run.device.place.path = chosen->path;  // picked by the path alone
+        }
         return true;
     }
     if (matching.empty()) {
         // None claimed, none opened: not even one that comes back to USB later, which may be
         // another run's, off USB for its mode switch.
-        run.device.place = {.port = {}, .serial = {}, .nowhere = true};
+        run.device.place = {.port = {}, .serial = {}, .nowhere = true, .path = {}};
         if (const std::optional<std::string> held = device_locks::held_elsewhere(pick)) {
             run.fail("Another ostrel_firmware_update is working on " +
-                     (pick ? "the Ostrel " + *pick : std::string("an Ostrel")) +
+                     (pick ? "the Ostrel " + *pick + origin : std::string("an Ostrel")) +
                      ", which is off USB at the moment (switching modes): wait for it to end, "
                      "then try again (lock file " +
                      *held + ")");
@@ -72,12 +82,12 @@ bool pick_device(run_context& run, std::span<const std::string> args,
             "Several Ostrels are attached: pick one with -d PORT or -d SERIAL, or set "
             "OSTREL_DEVICE. Attached:");
     } else if (matching.empty()) {
-        run.fail("No attached Ostrel has the USB port path or serial number " + *pick +
-                 ": run with -l to see those attached");
+        run.fail("No attached Ostrel has the USB port path, serial number or device path " + *pick +
+                 origin + ": run with -l to see those attached");
         return false;
     } else {
-        run.fail("More than one attached Ostrel has the serial number " + *pick +
-                 ": pick one by its USB port path. Attached with it:");
+        run.fail("More than one attached Ostrel has the serial number " + *pick + origin +
+                 ": pick one by its USB port path or device path. Attached with it:");
     }
     for (const listed_device& device : matching) {
         run.advise(list_line(device));
@@ -89,8 +99,12 @@ bool pick_device(run_context& run, std::span<const std::string> args,
 
 void list_task(run_context& run) {
     run.action_taken = true;
-    for (const listed_device& device : list_devices()) {
+    const std::vector<listed_device> devices = list_devices();
+    for (const listed_device& device : devices) {
         run.say(list_line(device));
+    }
+    if (devices.empty()) {
+        run.advise("No Ostrel is attached.");  // on standard error: the list stays empty
     }
 }
 

@@ -36,7 +36,7 @@ hid_device* open_device(const device_place& place, unsigned short product_id) {
     if (place.nowhere) {
         return nullptr;
     }
-    if (place.port.empty() && place.serial.empty()) {
+    if (place.port.empty() && place.serial.empty() && place.path.empty()) {
         handle = several_listed() ? nullptr : hid_open(device_vendor_id, product_id, nullptr);
     } else if (const std::string path = path_at(place, product_id); !path.empty()) {
         handle = hid_open_path(path.c_str());

@@ -58,7 +58,7 @@ std::vector<listed_device> list_devices() {
 
 bool picks(const listed_device& device, const std::string& pick) {
     return (!device.port.empty() && device.port == pick) ||
-           (!device.serial.empty() && device.serial == pick);
+           (!device.serial.empty() && device.serial == pick) || device.path == pick;
 }
 
 std::string path_at(const device_place& place, unsigned short product_id) {
@@ -66,8 +66,9 @@ std::string path_at(const device_place& place, unsigned short product_id) {
         return {};
     }
     for (const listed_device& device : list_devices()) {
-        const bool there =
-            place.port.empty() ? device.serial == place.serial : device.port == place.port;
+        const bool there = !place.path.empty()  ? device.path == place.path
+                           : place.port.empty() ? device.serial == place.serial
+                                                : device.port == place.port;
         if (device.product_id == product_id && there) {
             return device.path;
         }

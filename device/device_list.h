@@ -17,7 +17,7 @@ struct listed_device {
 // Every Ostrel listed now, in either identity, in the system's order.
 std::vector<listed_device> list_devices();
 
-// Whether `pick` names `device` by its USB port path or its serial number.
+// Whether `pick` names `device` by its USB port path, its serial number or its device path.
 bool picks(const listed_device& device, const std::string& pick);
 
 // Where a run finds its Ostrel again after each mode switch: on its USB port, or where the
@@ -29,6 +29,9 @@ struct device_place {
     // The run found no Ostrel when it claimed one: it finds none, not even one that comes
     // later (another run's, back from a mode switch).
     bool nowhere = false;
+    // Picked by its device path alone (it has neither port nor serial number): found only
+    // there, so not again once a mode switch has given it another path.
+    std::string path;
 };
 
 // The path of the device listed under `product_id` at `place`; empty when none is there.

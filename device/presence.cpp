@@ -13,7 +13,7 @@ bool device_listed(std::initializer_list<unsigned short> product_ids, const devi
         if (place.nowhere) {
             return false;
         }
-        if (!place.port.empty() || !place.serial.empty()) {
+        if (!place.port.empty() || !place.serial.empty() || !place.path.empty()) {
             return !path_at(place, product_id).empty();
         }
         hid_device_info* found = hid_enumerate(device_vendor_id, product_id);

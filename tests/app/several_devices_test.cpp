@@ -80,31 +80,64 @@ TEST(SeveralDevices, APickGetsTheRequestsOfALoneDeviceAndTheOtherNothing) {
     }
 }
 
+// Two Ostrels with neither port nor serial number are told apart by the device path that -l
+// prints; with none attached, -l says so on standard error and ends with status 0.
+TEST(SeveralDevices, APickByDevicePathAndAnEmptyList) {
+    unsetenv("OSTREL_DEVICE");
+    two_devices({"", ""}, "");
+    sim::set_usb_place(inprocess_device::at(0).state(), "", "");
+    const std::string path = "virtual:ostrel:inprocess:" + std::to_string(getpid()) + ":1";
+    const auto result = ostrel::testing::run_cli({"-v", "-d", path});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "application version: " + ostrel::testing::padded("APP 1", 64) + "\n");
+    EXPECT_TRUE(inprocess_device::at(0).opens.empty());
+    sim::replug(inprocess_device::reset().state(), usb_mode::absent);
+    const auto empty = ostrel::testing::run_cli({"-l"});
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out, "");
+    EXPECT_EQ(empty.err, "No Ostrel is attached.\n");
+}
+
 // No pick with two attached, a pick that names none, a serial number both have, -d without
 // a value: status 1, the reason (and the Ostrels concerned) on standard error, and neither
 // device opened.
 TEST(SeveralDevices, AnUnclearPickSendsNothingToEither) {
-    const std::pair<std::vector<std::string>, std::string> rows[] = {
+    struct row {
+        std::vector<std::string> args;
+        std::string err;
+        const char* variable = nullptr;  // OSTREL_DEVICE
+    };
+    const row rows[] = {
         {{"-v"},
          "Several Ostrels are attached: pick one with -d PORT or -d SERIAL, or set "
          "OSTREL_DEVICE. Attached:\napplication\t82-1\tS0\t82-1:1.0\n"
          "application\t82-2\tS0\t82-2:1.0\n"},
         {{"-v", "-d", "82-3"},
-         "No attached Ostrel has the USB port path or serial "
-         "number 82-3: run with -l to see those attached\n"},
+         "No attached Ostrel has the USB port path, serial number or device path 82-3 given "
+         "with -d: run with -l to see those attached\n"},
+        {{"-v"},
+         "No attached Ostrel has the USB port path, serial number or device path x given in "
+         "OSTREL_DEVICE: run with -l to see those attached\n",
+         "x"},
         {{"-r", "-d", "S0"},
-         "More than one attached Ostrel has the serial number "
-         "S0: pick one by its USB port path. Attached with it:\n"
+         "More than one attached Ostrel has the serial number S0 given with -d: pick one by "
+         "its USB port path or device path. Attached with it:\n"
          "application\t82-1\tS0\t82-1:1.0\n"
          "application\t82-2\tS0\t82-2:1.0\n"},
         {{"-b", "-d"},
-         "-d needs a device: a USB port path or a serial number, as -l shows "
+         "-d needs a device: give a USB port path, a serial number or a device path, as -l "
+         "shows them\n"},
+        {{"-b", "-d", ""},
+         "-d is empty: give a USB port path, a serial number or a device path, as -l shows "
          "them\n"},
     };
-    unsetenv("OSTREL_DEVICE");
-    for (const auto& [args, err] : rows) {
+    for (const auto& [args, err, variable] : rows) {
+        if (variable != nullptr) {
+            setenv("OSTREL_DEVICE", variable, 1);
+        }
         two_devices({"82-1", "82-2"}, "S0");
         const auto result = ostrel::testing::run_cli(args);
+        unsetenv("OSTREL_DEVICE");
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(result.err, err);
@@ -177,7 +210,7 @@ TEST(DeviceLock, ARunThatCannotLockOrFindsNoDeviceOpensNone) {
         {{"-v", "-d", "87-2"},
          another_runs_lock,
          false,
-         busy_off_usb + "the Ostrel 87-2" + off_usb + other + ")\n"},
+         busy_off_usb + "the Ostrel 87-2 given with -d" + off_usb + other + ")\n"},
         {{"-v"},
          [](const std::string&, const std::string&) { return -1; },
          false,
