@@ -376,7 +376,7 @@ int cmd_show(const std::string& dir) {
               << ", \"app_version\": " << json_string(s.app_version, version_size)
               << ", \"bootloader_version\": " << json_string(s.bootloader_version, version_size)
               << ", \"bridge_version\": " << json_string(s.bridge_version, version_size)
-              << ", \"application\": \"" << (s.app_incomplete != 0 ? "incomplete" : "complete")
+              << ", \"app_load\": \"" << (s.app_incomplete != 0 ? "incomplete" : "complete")
               << "\", \"bank_status\": " << static_cast<unsigned>(s.bank_status)
               << ", \"requests\": {\"total\": " << s.requests
               << ", \"application\": " << json_counts(s.counts[1])
