@@ -175,6 +175,17 @@ TEST_F(Outcome, FirmwareLoad) {
     for (const outcome& row : rows) {
         check(row, old_rom);
     }
+    // The virtual device knows the load broke off: its bootloader then keeps to itself on
+    // 'B', as a real one may run the half-written application.
+    auto& dev = prepare(boot, old_rom, {"refuse:boot/P@2"});
+    EXPECT_EQ(run_cli({"-f", hex}).status, 1);
+    EXPECT_EQ(dev.state().app_incomplete, 1);
+    ostrel::device_link link;
+    ASSERT_TRUE(link.connect_bootloader());
+    link.start_application();
+    dev.advance_ns(1'000'000'000);
+    sim::settle(dev.state(), dev.now_ns());
+    EXPECT_EQ(dev.state().mode, boot);
 }
 
 // -x goes on only with the confirmation word, then stops at the first failed block; -u
