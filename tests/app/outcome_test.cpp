@@ -255,13 +255,9 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
         std::copy(start.begin(), start.end(), other.begin());
         const std::string file = bridge_test::write_image(dir, "other.fullrom", other);
         std::string out = loading;
-        out += file;
-        out += length;
+        out.append(file).append(length);
         std::string err = file;
-        err += ": not a Fullrom image: the file is ";
-        err += kind;
-        err += "\n";
-        err += failed;
+        err.append(": not a Fullrom image: the file is ").append(kind).append("\n").append(failed);
         check({{"-u", file}, app, {}, out, err, none}, old_rom);
     }
     prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
