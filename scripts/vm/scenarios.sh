@@ -289,8 +289,8 @@ scenario_versions() {
     expect_out_has "application version: OSTREL-APP 3.1.4"
     expect_out_has "VXR7200 firmware version: VXR7200 FW 1.0"
     expect_out_has "bootloader version: OSTREL-BL 2.7"
-    expect_show_has '"mode": "bootloader"'
-    expect_show_has '"application": {"*": 1, "B": 1, "N": 1}, "bootloader": {"*": 1}'
+    expect_show_has '"mode": "application"'
+    expect_show_has '"application": {"*": 1, "B": 1, "N": 1}, "bootloader": {"*": 1, "B": 1}'
     finish
 }
 
