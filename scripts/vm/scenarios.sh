@@ -543,7 +543,7 @@ scenario_two() {
     expect_no_err
     expect_out_has "bootloader version: OSTREL-BL 2.0"
     expect_show_has '"total": 0'
-    "$sim" show "$other" | grep -qF '"application": {"*": 1, "B": 1}, "bootloader": {"*": 1}' ||
+    "$sim" show "$other" | grep -qF '"application": {"*": 1, "B": 1}, "bootloader": {"*": 1, "B": 1}' ||
         problem "the picked device's requests: $("$sim" show "$other")"
     finish
 }
