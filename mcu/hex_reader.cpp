@@ -66,6 +66,15 @@ std::uint32_t address_bits(const hex_record& record) {
                : value << 16;
 }
 
+// A trimmed line that is not blank, taken as a record into `record`; `overlong`: characters
+// beyond the line limit were dropped.
+hex_defect take_record(std::string_view line, bool overlong, hex_record& record) {
+    if (line[0] != ':') {
+        return hex_defect::not_record;
+    }
+    return overlong ? hex_defect::line_too_long : decode_record(line, record);
+}
+
 // The records of `lines`, of a text of `size` bytes, up to the end-of-file record, into
 // `image`.
 bool read_records(line_source& lines, std::uintmax_t size, hex_image& image,
@@ -101,13 +110,8 @@ bool read_records(line_source& lines, std::uintmax_t size, hex_image& image,
             if (line.empty()) {
                 continue;
             }
-            if (line[0] != ':') {
-                return fail_line(error, hex_defect::not_record, line, number, size);
-            }
-            if (overlong) {
-                return fail_line(error, hex_defect::line_too_long, line, number, size);
-            }
-            if (const hex_defect defect = decode_record(line, record); defect != hex_defect::none) {
+            if (const hex_defect defect = take_record(line, overlong, record);
+                defect != hex_defect::none) {
                 return fail_line(error, defect, line, number, size);
             }
         }

@@ -99,6 +99,21 @@ bool line_source::peek_record(std::string_view& record, std::size_t& size) const
     return true;
 }
 
+bool line_source::next_in_buffer(std::string_view& line) {
+    if (pos_ == end_ || is_line_blank(buffer_[pos_])) {
+        return false;
+    }
+    const char* data = buffer_.data() + pos_;
+    const char* scanned = data + std::min(end_ - pos_, limit_ + 1);
+    const char* stop = std::find_if(data, scanned, is_line_end);
+    if (stop == scanned) {
+        return false;
+    }
+    line = std::string_view(data, static_cast<std::size_t>(stop - data));
+    end_line(pos_ + line.size());
+    return true;
+}
+
 line_source::status line_source::next(std::string_view& line, bool& overlong) {
     overlong = false;
     if (after_cr_) {
@@ -108,16 +123,8 @@ line_source::status line_source::next(std::string_view& line, bool& overlong) {
         }
         pos_ += buffer_[pos_] == '\n' ? 1 : 0;
     }
-    // The usual line: whole in the buffer, no leading blank, within the limit.
-    if (pos_ < end_ && !is_line_blank(buffer_[pos_])) {
-        const char* data = buffer_.data() + pos_;
-        const char* scanned = data + std::min(end_ - pos_, limit_ + 1);
-        const char* stop = std::find_if(data, scanned, is_line_end);
-        if (stop != scanned) {
-            line = std::string_view(data, static_cast<std::size_t>(stop - data));
-            end_line(pos_ + line.size());
-            return status::line;
-        }
+    if (next_in_buffer(line)) {
+        return status::line;
     }
     carry_.clear();
     bool leading = true;   // still among the line's leading blanks

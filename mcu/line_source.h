@@ -38,6 +38,8 @@ class line_source {
   private:
     // The next piece of the text into the buffer, past a byte-order mark at its start.
     bool refill();
+    // The usual line: whole in the buffer, no leading blank, within the limit.
+    bool next_in_buffer(std::string_view& line);
     // Moves past the line end at `at`, a CR LF whole.
     void end_line(std::size_t at);
 

@@ -455,18 +455,23 @@ scenario_noise() {
 
 # ---- where Windows differs: files, a killed run (OSTREL_SCENARIO_SET=windows) --------
 # DATA also holds small.hex (a short image), ctrlz.hex (a line of a Ctrl-Z byte before its
-# end record), ctrlz-record.hex (a Ctrl-Z inside its last data record), crlf.hex (small.hex with CR LF line ends) and a copy of small.hex named in
+# end record), ctrlz-end.hex (small.hex and a Ctrl-Z after it), ctrlz-record.hex (a Ctrl-Z
+# inside its last data record), crlf.hex (small.hex with CR LF line ends) and a copy of small.hex named in
 # Cyrillic and Chinese script.
 
-# A Ctrl-Z (0x1A) is a byte like any other: on a line of its own it is not a record and
-# the load goes on; inside a record the reader refuses the record. (Windows' text mode would
-# end the file there.)
+# A Ctrl-Z (0x1A) is a byte like any other, read as it is (Windows' text mode would end the
+# file there, and a Ctrl-Z line before the end record would read as a missing end record):
+# at the end of the file it is skipped and the load goes on; on a line of its own before
+# the end it makes the file binary; inside a record the reader refuses the record.
 scenario_ctrlz() {
     begin ctrlz
-    run -f ctrlz.hex
+    run -f ctrlz-end.hex
     expect_status 0
     expect_out_has "Firmware load complete!"
     settled
+    run -f ctrlz.hex
+    expect_status 1
+    expect_err_has "hex file: binary data, not Intel HEX text"
     run -f ctrlz-record.hex
     expect_status 1
     finish

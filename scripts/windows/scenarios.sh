@@ -34,6 +34,7 @@ data=$runs/data
 sed 's/$/\r/' "$data/small.hex" >"$data/crlf.hex"
 cp "$data/small.hex" "$data/прошивка-固件.hex"
 { head -n -1 "$data/small.hex"; printf '\032\n'; tail -n 1 "$data/small.hex"; } >"$data/ctrlz.hex"
+{ cat "$data/small.hex"; printf '\032'; } >"$data/ctrlz-end.hex"
 { head -n -2 "$data/small.hex"; tail -n 2 "$data/small.hex" | sed '1s/^\(.\{20\}\)/\1\x1a/'; } \
   >"$data/ctrlz-record.hex"
 

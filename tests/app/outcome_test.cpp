@@ -254,13 +254,11 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
         auto other = new_rom;
         std::copy(start.begin(), start.end(), other.begin());
         const std::string file = bridge_test::write_image(dir, "other.fullrom", other);
-        check({{"-u", file},
-               app,
-               {},
-               loading + file + length,
-               file + ": not a Fullrom image: the file is " + kind + "\n" + failed,
-               none},
-              old_rom);
+        std::string out = loading;
+        out.append(file).append(length);
+        std::string err = file;
+        err.append(": not a Fullrom image: the file is ").append(kind).append("\n").append(failed);
+        check({{"-u", file}, app, {}, out, err, none}, old_rom);
     }
     prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
     const auto refused = run_cli({"-u", rom});

@@ -176,7 +176,7 @@ int another_runs_lock(const std::string& /*file*/, const std::string& other) {
 // that comes back to USB later. A lock file is made readable by all whatever the umask.
 TEST(DeviceLock, ARunThatCannotLockOrFindsNoDeviceOpensNone) {
     unsetenv("OSTREL_DEVICE");
-    const std::string dir = ostrel::testing::lock_directory();
+    const std::string& dir = ostrel::testing::lock_directory();
     const std::string file = dir + "/ostrel_firmware_update-1209-usb-87-1.lock";
     const std::string other = dir + "/ostrel_firmware_update-1209-usb-87-2.lock";
     const std::string cannot_lock =

@@ -117,7 +117,7 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
         {line_too_long, 1, hex_line(0, 0, {1}) + std::string(5000, '0') + "\n" + hex_eof},
         // A record that lost its ':', a comment, after lines that end in CR LF and CR.
         {not_record, 2, ok + hex_line(0, 0x10, {1}).substr(1) + "\n" + hex_eof},
-        {not_record, 4, hex_line(0, 0, {1}) + "\r\n\r\r\n# comment\r\n" + hex_eof},
+        {not_record, 5, ok + hex_line(0, 1, {2}) + "\r\n\r\r\n# comment\r\n" + hex_eof},
         // Binary bytes, on whatever line: not text; a large binary file is a Fullrom image.
         {binary, 0, png},
         {binary, 0, ok + ":01\x01\n" + hex_eof},
