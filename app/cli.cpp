@@ -1,27 +1,99 @@
 #include "app/advice.h"
+#include "app/json_output.h"
 #include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "device/stop_request.h"
 
 namespace ostrel {
 
-void run_context::say(std::string_view line) {
-    out_ << line << std::endl;
+void run_context::emit(const json_event& event) {
+    out_ << json_line(event) << std::endl;
 }
 
-void run_context::say_bytes(std::string_view text, std::string_view bytes) {
+void run_context::say(std::string_view line) {
+    json_event event = make_event("message");
+    event["text"] = line;
+    say(line, event);
+}
+
+void run_context::say(std::string_view line, const json_event& event) {
+    if (json) {
+        emit(event);
+    } else {
+        out_ << line << std::endl;
+    }
+}
+
+void run_context::say_bytes(std::string_view text, std::string_view bytes,
+                            const json_event& event) {
+    if (json) {
+        emit(event);
+        return;
+    }
     out_ << text;
     out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     out_ << std::endl;
 }
 
+void run_context::tell(const json_event& event) {
+    if (json) {
+        emit(event);
+    }
+}
+
+void run_context::conclude(std::string_view task, bool succeeded, std::string_view line) {
+    json_event event = make_event("result");
+    event["task"] = task;
+    event["ok"] = succeeded;
+    event["text"] = line;
+    if (!succeeded && !json) {
+        fail(line);
+        return;
+    }
+    failed_ = failed_ || !succeeded;
+    say(line, event);
+}
+
+void run_context::progress(std::string_view task, double fraction, std::uint64_t total,
+                           std::string_view line) {
+    if (!json) {
+        if (!line.empty()) {
+            out_ << line << std::endl;
+        }
+        return;
+    }
+    const auto done = static_cast<std::uint64_t>(fraction * static_cast<double>(total));
+    if (task == progress_task_ && done == progress_done_) {
+        return;
+    }
+    progress_task_ = task;
+    progress_done_ = done;
+    json_event event = make_event("progress");
+    event["task"] = task;
+    event["done"] = done;
+    event["total"] = total;
+    emit(event);
+}
+
 void run_context::fail(std::string_view line) {
-    err_ << line << std::endl;
     failed_ = true;
+    if (json) {
+        json_event event = make_event("failure");
+        event["text"] = line;
+        emit(event);
+    } else {
+        err_ << line << std::endl;
+    }
 }
 
 void run_context::advise(std::string_view line) {
-    err_ << line << std::endl;
+    if (json) {
+        json_event event = make_event("advice");
+        event["text"] = line;
+        emit(event);
+    } else {
+        err_ << line << std::endl;
+    }
 }
 
 void run_context::fail_to_connect(std::string_view line,
@@ -102,8 +174,7 @@ int run_tasks(run_context& run, std::span<const std::string> args, const run_pla
 
 // Reads the command line into its tasks and checks every input of every task; only then does
 // anything go to the device.
-int plan_and_run(run_context& run, std::span<const std::string> args) {
-    const run_plan plan = read_plan(args);
+int plan_and_run(run_context& run, std::span<const std::string> args, const run_plan& plan) {
     if (plan.help) {
         for (const char* line : help_lines) {
             run.say(line);
@@ -111,8 +182,10 @@ int plan_and_run(run_context& run, std::span<const std::string> args) {
         return 0;
     }
     if (plan.version && plan.problems.empty()) {
-        run.say(std::string("ostrel_firmware_update ") + OSTREL_PROGRAM_VERSION);
-        run.say("hidapi " + hidapi_version());
+        run.say(std::string("ostrel_firmware_update ") + OSTREL_PROGRAM_VERSION,
+                version_event("program", OSTREL_PROGRAM_VERSION));
+        const std::string hidapi = hidapi_version();
+        run.say("hidapi " + hidapi, version_event("hidapi", hidapi));
         return 0;
     }
     run.dry_run = plan.dry_run;
@@ -152,14 +225,23 @@ int plan_and_run(run_context& run, std::span<const std::string> args) {
 
 int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err,
             bool terminal) {
-    run_context run(out, err, terminal);
-    if (terminal) {
+    const run_plan plan = read_plan(args);
+    run_context run(out, err, terminal, plan.json);
+    if (run.terminal) {
         run.device.on_wait = [&run](unsigned short product_id) {
             run.say(std::string("Waiting up to 15 s for the Ostrel to come back as its ") +
                     identity_name(product_id) + "...");
         };
     }
-    const int status = plan_and_run(run, args);
+    json_event start = make_event("start");
+    start["schema"] = json_schema;
+    start["program"] = "ostrel_firmware_update";
+    start["version"] = OSTREL_PROGRAM_VERSION;
+    run.tell(start);
+    const int status = plan_and_run(run, args, plan);
+    json_event end = make_event("end");
+    end["status"] = status;
+    run.tell(end);
     if (!run.output_lost()) {
         return status;
     }

@@ -1,18 +1,23 @@
 #include <cstdlib>
 #include <vector>
 
+#include "app/json_output.h"
 #include "app/tasks.h"
 #include "device/device_list.h"
 
 namespace ostrel {
 namespace {
 
+const char* identity_name(const listed_device& device) {
+    return device.product_id == bootloader_product_id ? "bootloader" : "application";
+}
+
 // One line of -l: identity, USB port path, serial number, device path, separated by tabs,
 // with "-" for what the device or the system does not give.
 std::string list_line(const listed_device& device) {
     const auto shown = [](const std::string& text) { return text.empty() ? "-" : text; };
-    return std::string(device.product_id == bootloader_product_id ? "bootloader" : "application") +
-           "\t" + shown(device.port) + "\t" + shown(device.serial) + "\t" + device.path;
+    return std::string(identity_name(device)) + "\t" + shown(device.port) + "\t" +
+           shown(device.serial) + "\t" + device.path;
 }
 
 // The pick of -d, or else of OSTREL_DEVICE when it is set and not empty. Nothing when neither
@@ -101,7 +106,15 @@ void list_task(run_context& run) {
     run.action_taken = true;
     const std::vector<listed_device> devices = list_devices();
     for (const listed_device& device : devices) {
-        run.say(list_line(device));
+        json_event event = make_event("device");
+        event["identity"] = identity_name(device);
+        const auto given = [](const std::string& text) {
+            return text.empty() ? json_event() : json_event(text);
+        };
+        event["port"] = given(device.port);
+        event["serial"] = given(device.serial);
+        event["path"] = device.path;
+        run.say(list_line(device), event);
     }
     if (devices.empty()) {
         run.advise("No Ostrel is attached.");  // on standard error: the list stays empty

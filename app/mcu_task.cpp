@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/advice.h"
+#include "app/json_output.h"
 #include "app/mcu_task.h"
 #include "app/progress_line.h"
 #include "app/tasks.h"
@@ -59,7 +60,7 @@ void refuse_file(run_context& run, const std::string& path, const mcu_load_repor
     }
     run.say("Loading firmware file: " + path);
     report_failure(run, path, report);
-    run.fail("Firmware load failed.");
+    run.conclude(mcu_load_task, false, "Firmware load failed.");
     const hex_defect defect = report.hex.defect;
     if (report.failure == mcu_load_failure::hex_file &&
         (defect == hex_defect::cannot_open || defect == hex_defect::read_error)) {
@@ -70,24 +71,36 @@ void refuse_file(run_context& run, const std::string& path, const mcu_load_repor
     }
 }
 
+// The plan of a load: the file and the image's size.
+json_event load_plan(const std::string& path, const hex_image& image) {
+    json_event event = make_event("plan");
+    event["task"] = mcu_load_task;
+    event["file"] = path;
+    event["bytes"] = image.data.size();
+    return event;
+}
+
 // Loads the checked image, showing progress, and starts the application after it. True when
 // the application is back.
 bool load(run_context& run, const std::string& path, const hex_image& image) {
-    run.say("Loading firmware file: " + path);
-    std::ostream& out = run.out();
-    job_progress progress(out, run.terminal, "Firmware progress: ", image.data.size(),
-                          [&out](double fraction) { firmware_progress_printer(out, fraction); });
+    run.say("Loading firmware file: " + path, load_plan(path, image));
+    const std::uint64_t total = image.data.size();
+    job_progress progress(
+        run.out(), run.terminal, "Firmware progress: ", total, [&run, total](double fraction) {
+            run.progress(mcu_load_task, fraction, total, firmware_progress_line(fraction));
+        });
     mcu_load_report report;
     const bool loaded = mcu_flash_update(
         run.device, image, [&progress](double fraction) { progress(fraction); }, report);
     progress.end(loaded);
     if (!loaded) {
         report_failure(run, path, report);
-        run.fail("Firmware load failed.");
+        run.conclude(mcu_load_task, false, "Firmware load failed.");
         run.advise(load_advice(report));
         return false;  // the device stays in its bootloader
     }
-    run.say("Firmware load complete!");
+    run.progress(mcu_load_task, 1.0, total, "");  // the last, in the events alone
+    run.conclude(mcu_load_task, true, "Firmware load complete!");
     run.device.start_application();
     if (run.device.wait_for_app()) {
         return true;
@@ -105,11 +118,11 @@ bool load(run_context& run, const std::string& path, const hex_image& image) {
 
 }  // namespace
 
-void firmware_progress_printer(std::ostream& out, double fraction) {
+std::string firmware_progress_line(double fraction) {
     // printf's %g: six significant digits, no trailing zeros, no trailing point.
     char number[32];
     static_cast<void>(std::snprintf(number, sizeof number, "%g", fraction * 100.0));
-    out << "Firmware progress: " << number << "%" << std::endl;
+    return std::string("Firmware progress: ") + number + "%";
 }
 
 std::optional<firmware_input> check_firmware_input(run_context& run, const option_hit& option) {
@@ -137,6 +150,7 @@ task_result describe_load(run_context& run, const firmware_input& input) {
         return 1;
     }
     const std::size_t size = input.image.data.size();
+    run.tell(load_plan(input.path, input.image));
     run.say("Dry run: would load " + input.path +
             " into the microcontroller: " + std::to_string(size) + " bytes in " +
             std::to_string((size + mcu_page_size - 1) / mcu_page_size) + " pages of " +

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <ostream>
+#include <string>
 
 namespace ostrel {
 
-// The progress printer of the -f task: "Firmware progress: " and the fraction done times
-// 100 in printf's %g form, then "%", one whole line on `out`.
-void firmware_progress_printer(std::ostream& out, double fraction);
+// The progress line of the -f task: "Firmware progress: " and the fraction done times 100
+// in printf's %g form, then "%".
+std::string firmware_progress_line(double fraction);
 
 }  // namespace ostrel

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -14,15 +16,21 @@
 
 namespace ostrel {
 
+// One object of --json's output (app/json_output.h builds them).
+using json_event = nlohmann::ordered_json;
+
 // What one run of the program keeps from start to end.
 class run_context {
   public:
     // `terminal`: standard output is a terminal, where progress is one line redrawn in
     // place and waits for the device are announced. Elsewhere the output is plain lines.
-    run_context(std::ostream& out, std::ostream& err, bool terminal)
-        : terminal(terminal), out_(out), err_(err) {}
+    // `json` (--json): standard output is JSON lines, one event per line (doc/usage.md), and
+    // standard error is left to the run's end alone; never on a terminal's terms.
+    run_context(std::ostream& out, std::ostream& err, bool terminal, bool json = false)
+        : terminal(terminal && !json), json(json), out_(out), err_(err) {}
 
     const bool terminal;
+    const bool json;
 
     device_link device;
     hid_report report_buffer{};  // shared by the version queries for the whole run
@@ -32,13 +40,27 @@ class run_context {
     // Set when -b switched the device to its bootloader, which the run then gives back.
     bool bootloader_borrowed = false;
 
-    // A whole line on standard output.
+    // Each of these writes text lines, or with --json the events that stand for them.
+    // A whole line on standard output; a "message" event.
     void say(std::string_view line);
-    // A fixed text followed by raw bytes (NULs included) on standard output.
-    void say_bytes(std::string_view text, std::string_view bytes);
+    // Whole lines on standard output that `event` stands for.
+    void say(std::string_view line, const json_event& event);
+    // A fixed text followed by raw bytes (NULs included) on standard output; `event`.
+    void say_bytes(std::string_view text, std::string_view bytes, const json_event& event);
+    // An event that no text line stands for: nothing without --json.
+    void tell(const json_event& event);
+    // The line that ends `task` (its name in the events): on standard output when it
+    // `succeeded`, else on standard error as fail() writes it; a "result" event.
+    void conclude(std::string_view task, bool succeeded, std::string_view line);
+    // Progress of `task`, `fraction` of its `total` bytes done: `line` unless it is empty; a
+    // "progress" event unless it would repeat the one before.
+    void progress(std::string_view task, double fraction, std::uint64_t total,
+                  std::string_view line);
     // A whole line on standard error. The run then ends with status 1 however it goes on.
+    // A "failure" event.
     void fail(std::string_view line);
-    // A line on standard error that follows a failure: why, and what to do next.
+    // A line on standard error that follows a failure: why, and what to do next. An
+    // "advice" event.
     void advise(std::string_view line);
     // A failed connection to the identities `tried`: `line`, then what the system lists and
     // what to do about it.
@@ -50,9 +72,13 @@ class run_context {
     bool output_lost() const { return out_.fail() || err_.fail(); }
 
   private:
+    void emit(const json_event& event);
+
     std::ostream& out_;
     std::ostream& err_;
     bool failed_ = false;
+    std::string progress_task_;  // of the last progress event
+    std::uint64_t progress_done_ = 0;
 };
 
 // A task either lets the run go on (nothing) or ends it with an exit status.

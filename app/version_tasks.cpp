@@ -1,4 +1,5 @@
 #include "app/advice.h"
+#include "app/json_output.h"
 #include "app/tasks.h"
 #include "device/presence.h"
 
@@ -15,7 +16,7 @@ void application_version_task(run_context& run) {
         run.fail("could not read application version");
         return;
     }
-    run.say_bytes("application version: ", *version);
+    run.say_bytes("application version: ", *version, version_event("application", *version));
 }
 
 void bridge_version_task(run_context& run) {
@@ -29,7 +30,7 @@ void bridge_version_task(run_context& run) {
         run.fail("could not read VXR7200 firmware version");
         return;
     }
-    run.say_bytes("VXR7200 firmware version: ", *version);
+    run.say_bytes("VXR7200 firmware version: ", *version, version_event("bridge", *version));
 }
 
 void bootloader_version_task(run_context& run) {
@@ -53,7 +54,7 @@ void bootloader_version_task(run_context& run) {
         run.fail("could not read bootloader version");
         return;
     }
-    run.say_bytes("bootloader version: ", *version);
+    run.say_bytes("bootloader version: ", *version, version_event("bootloader", *version));
 }
 
 void give_back_application(run_context& run) {

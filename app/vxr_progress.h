@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 #include "app/tasks.h"
 
 namespace ostrel {
@@ -10,11 +12,14 @@ namespace ostrel {
 // the whole update (and, -u running once, the whole process) and is never reset.
 class vxr_progress_printer {
   public:
-    explicit vxr_progress_printer(run_context& run) : run_(run) {}
+    // `total_bytes`: the update's, for the events of --json.
+    vxr_progress_printer(run_context& run, std::uint64_t total_bytes)
+        : run_(run), total_bytes_(total_bytes) {}
     void operator()(double fraction);
 
   private:
     run_context& run_;
+    std::uint64_t total_bytes_;
     double last_printed_fraction_ = 0.0;
 };
 

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/advice.h"
+#include "app/json_output.h"
 #include "app/progress_line.h"
 #include "app/tasks.h"
 #include "app/vxr_progress.h"
@@ -46,7 +47,7 @@ bool announce_file(run_context& run, const update_input& input) {
     run.say("Loading VXR firmware file: " + input.path);
     if (!input.contents) {
         run.say("Could not open file");
-        run.fail("VXR firmware update failed.");
+        run.conclude(bridge_update_task, false, "VXR firmware update failed.");
         run.advise(file_advice(input.path));
         return false;
     }
@@ -58,7 +59,7 @@ bool announce_file(run_context& run, const update_input& input) {
         return true;
     }
     run.fail(verdict.reason);
-    run.fail("VXR firmware update failed.");
+    run.conclude(bridge_update_task, false, "VXR firmware update failed.");
     return false;
 }
 
@@ -110,20 +111,46 @@ void describe_update(run_context& run, const vxr_update_plan& plan) {
             " bytes to write; nothing was sent that changes the device");
 }
 
+// "Need to update REGION" for each region the plan names; a "plan" event. False when it
+// names none.
+bool announce_plan(run_context& run, const vxr_update_plan& plan) {
+    json_event event = make_event("plan");
+    event["task"] = bridge_update_task;
+    event["regions"] = json_event::array();
+    event["bytes"] = bytes_to_write(plan);
+    std::string lines;
+    const std::pair<bool, const char*> regions[] = {
+        {plan.config, "config"}, {plan.fw, "fw"}, {plan.esm, "esm"}};
+    for (const auto& [needed, name] : regions) {
+        if (needed) {
+            lines += (lines.empty() ? "Need to update " : "\nNeed to update ") + std::string(name);
+            event["regions"].push_back(name);
+        }
+    }
+    if (lines.empty()) {
+        run.tell(event);
+        return false;
+    }
+    run.say(lines, event);
+    return true;
+}
+
 // Writes what the plan names, showing progress, and says how it ended.
 void write_update(run_context& run, const byte_vector& image, const vxr_update_plan& plan) {
-    vxr_progress_printer printer(run);
-    job_progress progress(run.out(), run.terminal, "VXR firmware progress: ", bytes_to_write(plan),
+    const std::uint64_t total = bytes_to_write(plan);
+    vxr_progress_printer printer(run, total);
+    job_progress progress(run.out(), run.terminal, "VXR firmware progress: ", total,
                           [&printer](double fraction) { printer(fraction); });
     vxr_update_report report;
     const bool written = vxr_flash_update(
         run.device, image, [&progress](double fraction) { progress(fraction); }, report, run.force);
     progress.end(written);
     if (written) {
-        run.say("VXR firmware update complete!");
+        run.progress(bridge_update_task, 1.0, total, "");  // the last, in the events alone
+        run.conclude(bridge_update_task, true, "VXR firmware update complete!");
         return;
     }
-    run.fail("VXR firmware update failed.");
+    run.conclude(bridge_update_task, false, "VXR firmware update failed.");
     run.advise(update_advice(report));
 }
 
@@ -155,12 +182,13 @@ task_result erase_task(run_context& run, const option_hit& option) {
     }
     for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
         if (!vxr::erase_flash_block(run.device, block << 16)) {
-            run.fail("Failed to delete Flash block " + std::to_string(block));
+            run.conclude(bridge_erase_task, false,
+                         "Failed to delete Flash block " + std::to_string(block));
             run.advise(erase_advice(block));
             return 1;
         }
     }
-    run.say("Complete");
+    run.conclude(bridge_erase_task, true, "Complete");
     return run.failed() ? 1 : 0;
 }
 
@@ -170,7 +198,8 @@ void vxr_progress_printer::operator()(double fraction) {
     }
     char text[16];
     static_cast<void>(std::snprintf(text, sizeof text, "%.03f", fraction * 100.0));
-    run_.say("VXR firmware progress: " + std::string(text) + "%");
+    run_.progress(bridge_update_task, fraction, total_bytes_,
+                  "VXR firmware progress: " + std::string(text) + "%");
     last_printed_fraction_ = fraction;
 }
 
@@ -188,7 +217,7 @@ std::optional<update_input> check_update_input(run_context& run, const option_hi
 }
 
 void refuse_update_after_load(run_context& run) {
-    run.fail("VXR firmware update failed.");
+    run.conclude(bridge_update_task, false, "VXR firmware update failed.");
     run.advise(
         "Nothing was sent to the bridge: the microcontroller's load did not complete, so its "
         "application must not be started to reach the bridge. Load it with -f FILE, then run "
@@ -207,17 +236,8 @@ task_result update_task(run_context& run, const update_input& input) {
     if (run.force) {
         plan = {true, true, true};  // whatever the sums say: they cannot see reordered bytes
     }
-    if (plan.config) {
-        run.say("Need to update config");
-    }
-    if (plan.fw) {
-        run.say("Need to update fw");
-    }
-    if (plan.esm) {
-        run.say("Need to update esm");
-    }
-    if (!plan.config && !plan.fw && !plan.esm) {
-        run.say("No update to VXR firmware needed");
+    if (!announce_plan(run, plan)) {
+        run.conclude(bridge_update_task, true, "No update to VXR firmware needed");
         return run.failed() ? 1 : 0;
     }
     if (run.dry_run) {

@@ -6,13 +6,14 @@ install(IMPORTED_RUNTIME_ARTIFACTS hidapi::winapi RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
 # hidapi's licence texts (OSTREL_HIDAPI_SOURCE_DIR: its sources, where they are), and those
-# of the MinGW-w64 and GCC runtimes that the program links in (Debian's copyright files).
+# of the MinGW-w64 and GCC runtimes and the JSON library that the program carries (Debian's
+# copyright files).
 set(OSTREL_HIDAPI_SOURCE_DIR "" CACHE PATH "hidapi's sources, for its licence texts in the zip")
 if(OSTREL_HIDAPI_SOURCE_DIR)
   file(GLOB ostrel_hidapi_licences ${OSTREL_HIDAPI_SOURCE_DIR}/LICENSE*.txt)
   install(FILES ${ostrel_hidapi_licences} DESTINATION licences/hidapi)
 endif()
-foreach(runtime IN ITEMS mingw-w64-x86-64-dev gcc-mingw-w64-base)
+foreach(runtime IN ITEMS mingw-w64-x86-64-dev gcc-mingw-w64-base nlohmann-json3-dev)
   if(EXISTS /usr/share/doc/${runtime}/copyright)
     install(FILES /usr/share/doc/${runtime}/copyright DESTINATION licences
             RENAME ${runtime}.txt)

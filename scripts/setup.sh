@@ -10,9 +10,9 @@ case "${1:-}" in
   --run-only) all=0 ;;
   *) echo "usage: scripts/setup.sh [--run-only]" >&2; exit 2 ;;
 esac
-# Building and running: compiler, cmake, ninja, hidapi; objcopy (binutils) for the demo's
-# flash comparison.
-packages=(build-essential cmake ninja-build pkg-config libhidapi-dev binutils)
+# Building and running: compiler, cmake, ninja, hidapi, the JSON library (header only, for
+# --json; the Windows build takes it too); objcopy (binutils) for the demo's flash comparison.
+packages=(build-essential cmake ninja-build pkg-config libhidapi-dev nlohmann-json3-dev binutils)
 if [ "$all" -eq 1 ]; then
   packages+=(
     # the tests, the manual's lint and the Debian package

@@ -32,10 +32,16 @@ if [ ! -f "$hid/install/bin/libhidapi.dll" ]; then
   cmake --build "$hid/build" >/dev/null
   cmake --install "$hid/build" --strip >/dev/null  # the zip ships this DLL as it is
 fi
+# The JSON library is header only: Debian's, in a prefix that holds nothing else, since
+# /usr/include on the cross compiler's path would bring in Linux's C headers.
+json=$win/nlohmann-json
+mkdir -p "$json/include" "$json/share/cmake"
+ln -sfn /usr/include/nlohmann "$json/include/nlohmann"
+ln -sfn /usr/share/cmake/nlohmann_json "$json/share/cmake/nlohmann_json"
 cmake -S . -B "$win" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/windows-toolchain.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DOSTREL_WERROR=ON -DOSTREL_BUILD_SIM=ON \
   -Dhidapi_DIR="$hid/install/lib/cmake/hidapi" -DOSTREL_HIDAPI_SOURCE_DIR="$hid/hidapi-src" \
-  >/dev/null
+  -Dnlohmann_json_DIR="$json/share/cmake/nlohmann_json" >/dev/null
 cmake --build "$win"
 rm -f "$win"/ostrel_firmware_update-*.zip
 (cd "$win" && cpack -G ZIP >/dev/null)

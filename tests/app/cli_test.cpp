@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -146,6 +149,111 @@ TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
                                                  "Need to update esm\n"));
     EXPECT_THAT(forced.out, ::testing::EndsWith("VXR firmware update complete!\n"));
     EXPECT_EQ(dev.state().bank_status, 0x0A);  // both pairs written into their banks 1
+}
+
+// --json: standard output is JSON lines alone, standard error stays empty, and the status is
+// that of the run without --json. The events come in the run's order between the schema and
+// the status; versions without their NUL padding (a byte no text has as U+FFFD). A task's
+// progress never goes back nor past the plan's total, comes at most once per 2.5 % of an
+// update, and ends at the total when the task succeeds.
+TEST(Cli, JsonLinesInTheRunsOrderWithItsStatus) {
+    using nlohmann::json;
+    const ostrel::testing::temp_dir dir;
+    const auto old_rom = sim::make_fullrom_image(32, "R1");
+    const std::string rom =
+        bridge_test::write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
+    const std::string hex = dir.file("app.hex");
+    ostrel::testing::write_file(
+        hex, ostrel::testing::hex_file(0x404000, ostrel::testing::bytes(2048, 7)));
+    const json start = {{"event", "start"}, {"schema", 1}};
+    const json load_plan = {
+        {"event", "plan"}, {"task", "mcu_load"}, {"file", hex}, {"bytes", 2048}};
+    struct row {
+        std::vector<std::string> args;
+        usb_mode mode;
+        const char* fault;         // armed before the run; null: none
+        std::vector<json> events;  // all but progress, each by some of its members
+    };
+    const row rows[] = {
+        {{"-l", "-v", "-r", "-b"},
+         usb_mode::application,
+         nullptr,
+         {start,
+          {{"event", "device"}, {"identity", "application"}, {"serial", nullptr}},
+          {{"event", "version"}, {"part", "application"}, {"text", "A1\xEF\xBF\xBD"}},
+          {{"event", "version"}, {"part", "bridge"}, {"text", "R1"}},
+          {{"event", "version"}, {"part", "bootloader"}, {"text", "B1"}},
+          {{"event", "end"}, {"status", 0}}}},
+        {{"-f", hex, "-u", rom},
+         usb_mode::application,
+         nullptr,
+         {start,
+          load_plan,
+          {{"event", "result"}, {"task", "mcu_load"}, {"ok", true}},
+          {{"event", "message"}, {"text", "Loading VXR firmware file: " + rom}},
+          {{"event", "message"}},
+          {{"event", "plan"},
+           {"task", "bridge_update"},
+           {"regions", {"config", "fw", "esm"}},
+           {"bytes", 393216}},
+          {{"event", "result"}, {"task", "bridge_update"}, {"ok", true}},
+          {{"event", "end"}, {"status", 0}}}},
+        {{"-f", hex},
+         usb_mode::bootloader,
+         "refuse:boot/P@2",
+         {start,
+          load_plan,
+          {{"event", "result"}, {"task", "mcu_load"}, {"ok", false}},
+          {{"event", "advice"}},
+          {{"event", "end"}, {"status", 1}}}},
+    };
+    for (const auto& [args, mode, fault, expected] : rows) {
+        SCOPED_TRACE(args.front());
+        const auto run = [&, &mode = mode, &fault = fault](std::vector<std::string> words) {
+            auto& dev = bridge_test::device_holding(
+                old_rom, 0x05, {.mode = mode, .app_version = "A1\xFF", .bootloader_version = "B1"});
+            if (fault != nullptr) {
+                dev.arm(fault);
+            }
+            return run_cli(std::move(words));
+        };
+        const auto text = run(args);
+        std::vector<std::string> json_args = args;
+        json_args.insert(json_args.begin(), "--json");
+        const auto result = run(json_args);
+        EXPECT_EQ(result.status, text.status);
+        EXPECT_EQ(result.err, "");
+        std::vector<json> events;              // but progress
+        std::map<std::string, json> progress;  // the last of each task
+        std::map<std::string, int> steps;
+        std::istringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            const json event = json::parse(line, nullptr, false);
+            ASSERT_TRUE(event.is_object() && event.value("event", json()).is_string()) << line;
+            if (event["event"] != "progress") {
+                events.push_back(event);
+                continue;
+            }
+            json& before = progress[event.at("task")];
+            EXPECT_GT(event.at("done"), before.is_null() ? json(-1) : before.at("done"));
+            EXPECT_LE(event.at("done"), event.at("total"));
+            before = event;
+            ++steps[event.at("task")];
+        }
+        ASSERT_EQ(events.size(), expected.size()) << result.out;
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            for (const auto& [member, value] : expected[i].items()) {
+                EXPECT_EQ(events[i].value(member, json()), value) << events[i];
+            }
+            const json& last = progress[events[i].value("task", "")];
+            if (events[i]["event"] == "plan") {
+                EXPECT_EQ(last.at("total"), events[i].at("bytes"));
+            } else if (events[i]["event"] == "result" && events[i]["ok"] == true) {
+                EXPECT_EQ(last.at("done"), last.at("total"));
+            }
+        }
+        EXPECT_LE(steps["bridge_update"], 41);
+    }
 }
 
 }  // namespace

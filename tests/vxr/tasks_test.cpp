@@ -19,7 +19,7 @@ using namespace bridge_test;
 TEST(UpdateTaskProgress, PrintsOnlyAfterMoreThanTwoAndAHalfPercent) {
     std::ostringstream out;
     ostrel::run_context run(out, out, false);
-    ostrel::vxr_progress_printer printer(run);
+    ostrel::vxr_progress_printer printer(run, 0);
     for (const double f : {0.025, 0.0250001, 0.05, 0.5, 0.974, 1.0}) {
         printer(f);
     }
