@@ -152,6 +152,10 @@ int hid_set_nonblocking(hid_device* /*dev*/, int /*nonblock*/) {
     return 0;
 }
 
+const char* hid_version_str(void) {
+    return HID_API_VERSION_STR;
+}
+
 int hid_write(hid_device* dev, const unsigned char* data, size_t length) {
     return send(dev, false, data, length);
 }
