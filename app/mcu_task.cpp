@@ -74,7 +74,7 @@ void refuse_file(run_context& run, const std::string& path, const mcu_load_repor
 bool load(run_context& run, const std::string& path, const hex_image& image) {
     run.say("Loading firmware file: " + path);
     std::ostream& out = run.out();
-    job_progress progress(out, run.terminal, "Firmware", image.data.size(),
+    job_progress progress(out, run.terminal, "Firmware progress: ", image.data.size(),
                           [&out](double fraction) { firmware_progress_printer(out, fraction); });
     mcu_load_report report;
     const bool loaded = mcu_flash_update(

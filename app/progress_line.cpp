@@ -44,11 +44,20 @@ std::string minutes_seconds(std::int64_t seconds) {
 
 }  // namespace
 
-progress_line::progress_line(std::ostream& out, std::string name, std::uint64_t total_bytes)
-    : out_(out), name_(std::move(name)), total_bytes_(total_bytes), start_ns_(monotonic_ns()) {}
+progress_line::progress_line(std::ostream& out, std::string label, std::uint64_t total_bytes)
+    : out_(out),
+      label_(std::move(label)),
+      short_label_(label_),
+      total_bytes_(total_bytes),
+      start_ns_(monotonic_ns()) {
+    const std::string word = " progress: ";
+    if (label_.ends_with(word)) {
+        short_label_.replace(label_.size() - word.size(), word.size(), ": ");
+    }
+}
 
 void progress_line::erasing() {
-    draw({name_ + " progress: erasing...", name_ + ": erasing...", "erasing..."});
+    draw({label_ + "erasing...", short_label_ + "erasing...", "erasing..."});
 }
 
 void progress_line::show(double fraction) {
@@ -91,8 +100,8 @@ void progress_line::show(double fraction) {
         const double left_s = static_cast<double>(writing_ns) / 1e9 * (1.0 - fraction) / written;
         left_text = ", " + minutes_seconds(std::llround(left_s)) + " left";
     }
-    const std::string label = name_ + " progress: ";
-    const std::string short_label = name_ + ": ";
+    const std::string& label = label_;
+    const std::string& short_label = short_label_;
     draw({label + percent_text + bytes_text + elapsed_text + left_text,
           short_label + percent_text + bytes_text + elapsed_text + left_text,
           short_label + percent_text + kilobytes_text + elapsed_text + left_text,
@@ -109,8 +118,8 @@ void progress_line::complete() {
         static_cast<double>(total_bytes_) / 1024.0 / (static_cast<double>(took_ms) / 1000.0)));
     const std::string took = minutes_seconds(took_ms / 1000);
     const std::string bytes = std::to_string(total_bytes_) + " bytes";
-    const std::string label = name_ + " progress: ";
-    const std::string short_label = name_ + ": ";
+    const std::string& label = label_;
+    const std::string& short_label = short_label_;
     draw({label + "100% " + bytes + " in " + took + ", " + rate,
           short_label + "100% " + bytes + " in " + took + ", " + rate,
           short_label + "100% in " + took + ", " + rate, short_label + "100%, " + rate,
@@ -143,11 +152,11 @@ void progress_line::draw(std::initializer_list<std::string> choices) {
     open_ = true;
 }
 
-job_progress::job_progress(std::ostream& out, bool terminal, const std::string& name,
+job_progress::job_progress(std::ostream& out, bool terminal, const std::string& label,
                            std::uint64_t total_bytes, progress_callback plain)
     : plain_(std::move(plain)) {
     if (terminal) {
-        bar_.emplace(out, name, total_bytes);
+        bar_.emplace(out, label, total_bytes);
         bar_->erasing();
     }
 }

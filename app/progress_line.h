@@ -21,8 +21,9 @@ namespace ostrel {
 
 class progress_line {
   public:
-    // `name`: what is written, e.g. "Firmware".
-    progress_line(std::ostream& out, std::string name, std::uint64_t total_bytes);
+    // `label` leads the line, e.g. "Firmware progress: "; on a narrow terminal its word
+    // "progress" is left out.
+    progress_line(std::ostream& out, std::string label, std::uint64_t total_bytes);
 
     // Draws the line of the erase that comes before the writing.
     void erasing();
@@ -38,7 +39,8 @@ class progress_line {
     void draw(std::initializer_list<std::string> choices);
 
     std::ostream& out_;
-    std::string name_;
+    std::string label_;
+    std::string short_label_;
     std::uint64_t total_bytes_;
     std::int64_t start_ns_;
     std::optional<std::int64_t> write_start_ns_;  // at the first progress
@@ -53,7 +55,7 @@ class progress_line {
 // starting with the erase, else the plain lines that `plain` prints.
 class job_progress {
   public:
-    job_progress(std::ostream& out, bool terminal, const std::string& name,
+    job_progress(std::ostream& out, bool terminal, const std::string& label,
                  std::uint64_t total_bytes, progress_callback plain);
 
     void operator()(double fraction);

@@ -70,7 +70,7 @@ std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
 // Writes what the plan names, showing progress, and says how it ended.
 void write_update(run_context& run, const byte_vector& image, const vxr_update_plan& plan) {
     vxr_progress_printer printer(run);
-    job_progress progress(run.out(), run.terminal, "VXR firmware", bytes_to_write(plan),
+    job_progress progress(run.out(), run.terminal, "VXR firmware progress: ", bytes_to_write(plan),
                           [&printer](double fraction) { printer(fraction); });
     vxr_update_report report;
     const bool written = vxr_flash_update(
