@@ -1,9 +1,12 @@
 # What `cmake --install` and the zip hold on Windows, all in one folder: the program,
 # hidapi's DLL beside it (replaceable: the program links only that DLL and the system's),
-# the README, and the licence texts of what the zip carries. No udev rule, no manual page.
+# the README, and the licence texts of what the zip carries, the program's own among them.
+# No udev rule, no manual page.
 install(TARGETS ostrel_firmware_update RUNTIME DESTINATION .)
 install(IMPORTED_RUNTIME_ARTIFACTS hidapi::winapi RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION licences/ostrel_firmware_update
+        RENAME LICENSE.txt)
 
 # hidapi's licence texts (OSTREL_HIDAPI_SOURCE_DIR: its sources, where they are), and those
 # of the MinGW-w64 and GCC runtimes and the JSON library that the program carries (Debian's

@@ -1,9 +1,13 @@
-# What `cmake --install` and the Debian package hold: the program, its man page, its udev
-# rule and its bash completion. The virtual device only with -DOSTREL_INSTALL_SIM=ON.
+# What `cmake --install` and the Debian package hold: the program, its man page, its
+# licence, its udev rule and its bash completion. The virtual device only with
+# -DOSTREL_INSTALL_SIM=ON.
 
 install(TARGETS ostrel_firmware_update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/doc/ostrel_firmware_update.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Where Debian keeps a package's licence, under the package's name.
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel-firmware-update RENAME copyright)
 
 if(UNIX AND NOT APPLE)
   # udev writes vendor ids as four lower-case hex digits.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package, installs it with dpkg, runs the installed program against a
-# virtual Ostrel (help text and a version query), and removes the package again.
+# virtual Ostrel (help text and a version query), checks its licence, and removes the
+# package again.
 # Needs root (or sudo) for dpkg.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +25,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -f /usr/lib/udev/rules.d/70-ostrel.rules ] || fail "udev rule not installed"
 [ -f /usr/share/man/man1/ostrel_firmware_update.1.gz ] ||
   [ -f /usr/share/man/man1/ostrel_firmware_update.1 ] || fail "man page not installed"
+cmp -s LICENSE /usr/share/doc/ostrel-firmware-update/copyright || fail "licence not installed"
 
 device=$(mktemp -d)
 trap 'rm -rf "$device"; $sudo dpkg -r ostrel-firmware-update >/dev/null' EXIT

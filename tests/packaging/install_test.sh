@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what lands where: the program, the
-# man page, the completion (and that it completes what it should), the udev rule with
-# the build's vendor id for both identities, and no virtual device unless asked for.
+# man page, the licence where Debian keeps it, the completion (and that it completes what
+# it should), the udev rule with the build's vendor id for both identities, and no virtual
+# device unless asked for.
 set -euo pipefail
-cmake=$1 build=$2 vendor=$3 install_sim=$4
+cmake=$1 build=$2 vendor=$3 install_sim=$4 licence=$5
 prefix=$(mktemp -d) files=$(mktemp -d)
 trap 'rm -rf "$prefix" "$files"' EXIT
 "$cmake" --install "$build" --prefix "$prefix/usr" >/dev/null
@@ -11,6 +12,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 [ -x "$prefix/usr/bin/ostrel_firmware_update" ] || fail "program not installed"
 [ -f "$prefix/usr/share/man/man1/ostrel_firmware_update.1" ] || fail "man page not installed"
+cmp -s "$licence" "$prefix/usr/share/doc/ostrel-firmware-update/copyright" ||
+  fail "licence not installed as share/doc/ostrel-firmware-update/copyright"
 completion="$prefix/usr/share/bash-completion/completions/ostrel_firmware_update"
 [ -f "$completion" ] || fail "bash completion not installed"
 case $install_sim in

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,13 +37,18 @@ std::vector<std::uint8_t> read_bytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-process_result run_process(const std::vector<std::string>& argv, int timeout_s, bool terminal) {
+process_result run_process(const std::vector<std::string>& argv, int timeout_s,
+                           int terminal_columns) {
+    const bool terminal = terminal_columns != 0;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = static_cast<unsigned short>(terminal_columns);
     int out_pipe[2];
     int err_pipe[2];
     if (!terminal && (pipe(out_pipe) != 0 || pipe(err_pipe) != 0)) {
         throw std::runtime_error("pipe failed");
     }
-    const pid_t child = terminal ? forkpty(&out_pipe[0], nullptr, nullptr, nullptr) : fork();
+    const pid_t child = terminal ? forkpty(&out_pipe[0], nullptr, nullptr, &size) : fork();
     if (child < 0) {
         throw std::runtime_error("fork failed");
     }

@@ -36,9 +36,9 @@ struct process_result {
 };
 
 // Runs `argv` to its end (killing it after `timeout_s` seconds) and collects its output; on
-// a pseudo-terminal (`terminal`), all it wrote there is `out`.
+// a pseudo-terminal `terminal_columns` wide (when not 0), all it wrote there is `out`.
 process_result run_process(const std::vector<std::string>& argv, int timeout_s = 60,
-                           bool terminal = false);
+                           int terminal_columns = 0);
 
 #if defined(OSTREL_PROGRAM) && defined(OSTREL_SIM)
 inline const std::string program_path = OSTREL_PROGRAM;
@@ -52,9 +52,9 @@ inline process_result sim(std::vector<std::string> args, int timeout_s = 60) {
 
 // The shipped program with ARGS, run against the virtual device in DIR.
 inline process_result run_program(const std::string& dir, std::vector<std::string> args,
-                                  int timeout_s = 60, bool terminal = false) {
+                                  int timeout_s = 60, int terminal_columns = 0) {
     args.insert(args.begin(), {sim_path, "run", dir, "--", program_path});
-    return run_process(args, timeout_s, terminal);
+    return run_process(args, timeout_s, terminal_columns);
 }
 #endif
 
