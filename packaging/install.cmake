@@ -5,9 +5,19 @@
 install(TARGETS ostrel_firmware_update RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/doc/ostrel_firmware_update.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-# Where Debian keeps a package's licence, under the package's name.
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel-firmware-update RENAME copyright)
+# Where Debian keeps a package's licence, under the package's name: the project's, then
+# that of the JSON library compiled into the program (from its Debian copyright file).
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE ostrel_copyright)
+set(ostrel_json_copyright /usr/share/doc/nlohmann-json3-dev/copyright)
+string(APPEND ostrel_copyright "\nThe program includes nlohmann-json (JSON for Modern C++), "
+       "copyright 2013-2022 Niels Lohmann, under the MIT (Expat) licence above.\n")
+if(EXISTS ${ostrel_json_copyright})
+  file(READ ${ostrel_json_copyright} ostrel_json_text)
+  string(APPEND ostrel_copyright "Its Debian copyright file:\n\n${ostrel_json_text}")
+endif()
+file(WRITE ${CMAKE_BINARY_DIR}/copyright "${ostrel_copyright}")
+install(FILES ${CMAKE_BINARY_DIR}/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/ostrel-firmware-update)
 
 if(UNIX AND NOT APPLE)
   # udev writes vendor ids as four lower-case hex digits.

@@ -25,7 +25,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 [ -f /usr/lib/udev/rules.d/70-ostrel.rules ] || fail "udev rule not installed"
 [ -f /usr/share/man/man1/ostrel_firmware_update.1.gz ] ||
   [ -f /usr/share/man/man1/ostrel_firmware_update.1 ] || fail "man page not installed"
-cmp -s LICENSE /usr/share/doc/ostrel-firmware-update/copyright || fail "licence not installed"
+cmp -s -n "$(stat -c %s LICENSE)" LICENSE /usr/share/doc/ostrel-firmware-update/copyright ||
+  fail "licence not installed"
 
 device=$(mktemp -d)
 trap 'rm -rf "$device"; $sudo dpkg -r ostrel-firmware-update >/dev/null' EXIT

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the build into a scratch prefix and checks what lands where: the program, the
-# man page, the licence where Debian keeps it, the completion (and that it completes what
+# man page, the licences where Debian keeps them, the completion (and that it completes what
 # it should), the udev rule with the build's vendor id for both identities, and no virtual
 # device unless asked for.
 set -euo pipefail
@@ -12,8 +12,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 [ -x "$prefix/usr/bin/ostrel_firmware_update" ] || fail "program not installed"
 [ -f "$prefix/usr/share/man/man1/ostrel_firmware_update.1" ] || fail "man page not installed"
-cmp -s "$licence" "$prefix/usr/share/doc/ostrel-firmware-update/copyright" ||
-  fail "licence not installed as share/doc/ostrel-firmware-update/copyright"
+copyright="$prefix/usr/share/doc/ostrel-firmware-update/copyright"
+cmp -s -n "$(stat -c %s "$licence")" "$licence" "$copyright" && grep -q nlohmann "$copyright" ||
+  fail "licences not installed as share/doc/ostrel-firmware-update/copyright"
 completion="$prefix/usr/share/bash-completion/completions/ostrel_firmware_update"
 [ -f "$completion" ] || fail "bash completion not installed"
 case $install_sim in
