@@ -47,8 +47,11 @@ rm -f "$win"/ostrel_firmware_update-*.zip
 (cd "$win" && cpack -G ZIP >/dev/null)
 zip_file=$(ls "$win"/ostrel_firmware_update-*.zip)
 echo "windows: $(basename "$zip_file"), $(stat -c %s "$zip_file") bytes ($(took "$start"))"
-unzip -l "$zip_file"
-unzip -l "$zip_file" | grep -q "/licences/ostrel_firmware_update/LICENSE.txt$" || { echo "windows: no licence in the zip" >&2; exit 1; }
+listing=$(unzip -l "$zip_file")
+echo "$listing"
+# From a variable: grep -q on a pipe may end before unzip does, and pipefail then fails.
+grep -q "/licences/ostrel_firmware_update/LICENSE.txt$" <<<"$listing" ||
+  { echo "windows: no licence in the zip" >&2; exit 1; }
 [ "${1:-}" = --zip ] && exit 0
 
 # The Linux side: the program and ostrel_sim that the Windows runs are compared with.
