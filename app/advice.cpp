@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "device/file_access.h"
+#include "base/file_access.h"
+#include "base/stop_request.h"
 #include "device/presence.h"
-#include "device/stop_request.h"
 #include "mcu/flash_update.h"
 #include "vxr/update.h"
 

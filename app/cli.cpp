@@ -2,7 +2,7 @@
 #include "app/json_output.h"
 #include "app/stop_signals.h"
 #include "app/tasks.h"
-#include "device/stop_request.h"
+#include "base/stop_request.h"
 
 namespace ostrel {
 

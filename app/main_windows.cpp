@@ -18,7 +18,7 @@
 namespace {
 
 // A command-line argument as UTF-8, the encoding the program's file names have on Windows
-// (device/file_access.h); the ANSI code page would lose names in other scripts.
+// (base/file_access.h); the ANSI code page would lose names in other scripts.
 std::string utf8(const wchar_t* text) {
     const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
     if (length <= 1) {

@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace ostrel {
 namespace {

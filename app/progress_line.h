@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "device/progress.h"
+#include "base/progress.h"
 
 // Progress on a terminal: one line redrawn in place, e.g.
 //   "Firmware progress:  45% 228352/507904 bytes, 0:12 elapsed, 0:15 left"

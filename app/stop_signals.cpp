@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "device/stop_request.h"
+#include "base/stop_request.h"
 
 namespace ostrel {
 namespace {

@@ -7,7 +7,7 @@
 // stopping a load half way helps nobody who is gone, and then the run ends the same way.
 namespace ostrel {
 
-// While it lives, SIGINT and SIGTERM request a stop (device/stop_request.h) and SIGHUP asks
+// While it lives, SIGINT and SIGTERM request a stop (base/stop_request.h) and SIGHUP asks
 // the run to end after the task in hand, instead of ending the process.
 class stop_signals {
   public:

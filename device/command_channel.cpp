@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <array>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/device_link.h"
 #include "device/transport.h"
 

@@ -4,8 +4,8 @@
 
 #include <utility>
 
-#include "device/clock.h"
-#include "device/stop_request.h"
+#include "base/clock.h"
+#include "base/stop_request.h"
 #include "device/transport.h"
 
 namespace ostrel {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "device/file_access.h"
+#include "base/file_access.h"
 #include "device/report.h"
 
 namespace ostrel {

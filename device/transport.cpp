@@ -1,6 +1,6 @@
 #include "device/transport.h"
 
-#include "device/stop_request.h"
+#include "base/stop_request.h"
 
 namespace ostrel {
 

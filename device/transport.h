@@ -10,7 +10,7 @@
 namespace ostrel {
 
 // Sends `report` whole as an output report. False, sending nothing, when the handle is null
-// or a stop has been requested (device/stop_request.h). The device's own answer to the
+// or a stop has been requested (base/stop_request.h). The device's own answer to the
 // write is not looked at: its reply says whether the request was taken.
 bool send_output_report(hid_device* handle, std::span<const std::uint8_t> report);
 

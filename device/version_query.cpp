@@ -2,7 +2,7 @@
 
 #include <hidapi.h>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/device_link.h"
 #include "device/transport.h"
 

@@ -21,7 +21,7 @@
 #include <utility>
 #include <vector>
 
-#include "device/clock.h"
+#include "base/clock.h"
 #include "device/report.h"
 #include "sim/bridge_flash.h"
 #include "tests/mcu/hex_writer.h"

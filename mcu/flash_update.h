@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/progress.h"
 #include "device/device_link.h"
-#include "device/progress.h"
 #include "mcu/hex_reader.h"
 
 // The microcontroller load: where the application lives, how it is erased, and what a

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "device/file_access.h"
+#include "base/file_access.h"
 #include "mcu/hex_assembler.h"
 #include "mcu/hex_record.h"
 #include "mcu/hex_text.h"

@@ -20,4 +20,4 @@ for entry in json.load(open(sys.argv[1])):
 json.dump(kept, open(sys.argv[1], "w"), indent=1)
 EOF
 run-clang-tidy-14 -p "$build" -quiet -j "$(nproc)" \
-  "$PWD/(app|device|mcu|vxr|sim|tests|fuzz|bench)/.*\.cpp$"
+  "$PWD/(app|base|device|mcu|vxr|sim|tests|fuzz|bench)/.*\.cpp$"

@@ -1,7 +1,7 @@
 // The program's clock in the test build: the in-process device's virtual time. Every
 // reading moves it on by one microsecond, the cost of the work between two readings, so
 // that a loop that only watches the clock still reaches its deadline.
-#include "device/clock.h"
+#include "base/clock.h"
 #include "sim/inprocess_device.h"
 
 namespace ostrel {

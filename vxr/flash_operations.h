@@ -4,8 +4,8 @@
 #include <optional>
 #include <span>
 
+#include "base/progress.h"
 #include "device/device_link.h"
-#include "device/progress.h"
 
 // The bridge's flash operations, one application command each ('T', 'K', 'A', 'D') or a
 // series of 'A' for a run of bytes. Each sends nothing and fails when the application is

@@ -1,6 +1,6 @@
 #include "vxr/fullrom.h"
 
-#include "device/file_access.h"
+#include "base/file_access.h"
 #include "vxr/flash_map.h"
 
 #include <algorithm>

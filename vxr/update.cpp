@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "device/stop_request.h"
+#include "base/stop_request.h"
 #include "vxr/flash_map.h"
 #include "vxr/flash_operations.h"
 #include "vxr/fullrom.h"

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/progress.h"
 #include "device/device_link.h"
-#include "device/progress.h"
 
 // The bridge update: each region that differs from the image is written into the bank the
 // device does not run from and checked; the bank gets its trailer only once the rest of it

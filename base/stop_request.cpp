@@ -1,4 +1,4 @@
-#include "device/stop_request.h"
+#include "base/stop_request.h"
 
 #include <csignal>
 

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <thread>
 
-#include "device/clock.h"
+#include "base/clock.h"
 
 namespace ostrel {
 
