@@ -30,6 +30,13 @@ program=$bin/ostrel_firmware_update
 sim=$bin/ostrel_sim
 passed=0 failed=0
 mkdir -p "$work" || exit 1
+# The runs' own lock folder: a lock that another program's run holds in the system's folder
+# (a test suite beside this one) would make "absent" read "another run is working".
+# The kernel mode runs alone in its guest; Windows keeps its lock folder in the Wine prefix.
+if [ "$mode" = standin ]; then
+    mkdir -p "$work/locks" && chmod 1777 "$work/locks" || exit 1
+    export OSTREL_LOCK_DIR="$work/locks"
+fi
 
 # ---- the device --------------------------------------------------------------------
 
