@@ -13,9 +13,9 @@
 struct hid_device_;  // hidapi's handle; only device/ sees hidapi itself
 
 // The link to one Ostrel: its two USB identities, the mode switch between them with the
-// wait for the device to come back, and the command channel of each identity. The
-// microcontroller's load (mcu/) and the bridge's flash operations (vxr/) are built on
-// these channels; this layer knows nothing of them.
+// wait for the device to come back, why a connection failed, and the command channel of
+// each identity. The microcontroller's load (mcu/) and the bridge's flash operations
+// (vxr/) are built on these channels; this layer knows nothing of them.
 namespace ostrel {
 
 // Reply codes of the application's command channel.

@@ -9,9 +9,9 @@
 #include "vxr/flash_map.h"
 
 // The bridge's flash operations, one application command each ('T', 'K', 'A', 'D') or a
-// series of 'A' for a run of bytes. Each sends nothing and fails when the application is
-// not open; the erases also when the address is not aligned or has no sector or block
-// number.
+// series of 'A' for a run of bytes, or of 'D' for the whole flash. Each sends nothing and fails
+// when the application is not open; the erases also when the address is not aligned or has no
+// sector or block number.
 namespace ostrel::vxr {
 
 // 'T': the bank status byte; nothing when the command is refused or no reply comes.
