@@ -1,3 +1,4 @@
+// The lines that follow a failure on standard error (app/advice.h).
 #include "app/advice.h"
 
 #include <cerrno>
@@ -52,23 +53,25 @@ std::string open_error(const std::string& path) {
 
 }  // namespace
 
-std::string connection_advice(const device_link& device,
-                              std::initializer_list<unsigned short> wanted) {
-    const unsigned short first = *wanted.begin();
-    if (stop_requested() != 0) {
-        return "Interrupted while waiting for the Ostrel to restart as " + identity(first) +
-               ": run the same command again, or unplug it and plug it back in.";
-    }
-    if (device.return_timed_out) {
-        return "The Ostrel left USB to restart as " + identity(first) +
-               " and did not come back within 15 s: unplug it, plug it back in and try again.";
-    }
-    if (device_listed(wanted, device.place)) {
-        return std::string("The Ostrel is connected but cannot be opened: ") + open_blocker_hint();
-    }
-    if (device_listed({bootloader_product_id}, device.place)) {
-        return "The Ostrel waits in " + identity(bootloader_product_id) +
-               ": load its firmware with -f FILE, or unplug it and plug it back in.";
+std::string connection_advice(const connection& result) {
+    switch (result.outcome) {
+        case link_outcome::stopped:
+            return "Interrupted while waiting for the Ostrel to restart as " +
+                   identity(result.product_id) +
+                   ": run the same command again, or unplug it and plug it back in.";
+        case link_outcome::not_back:
+            return "The Ostrel left USB to restart as " + identity(result.product_id) +
+                   " and did not come back within " + std::to_string(return_limit_ms / 1000) +
+                   " s: unplug it, plug it back in and try again.";
+        case link_outcome::no_access:
+            return std::string("The Ostrel is connected but cannot be opened: ") +
+                   open_blocker_hint();
+        case link_outcome::other_identity:
+            return "The Ostrel waits in " + identity(bootloader_product_id) +
+                   ": load its firmware with -f FILE, or unplug it and plug it back in.";
+        case link_outcome::opened:
+        case link_outcome::absent:
+            break;
     }
     return "No Ostrel found: looked for USB ids " + usb_id(app_product_id) + " (application) and " +
            usb_id(bootloader_product_id) +
@@ -111,20 +114,22 @@ std::string erase_advice(std::uint32_t block) {
            "firmware. Run the same -x again, or -u FILE to write an image.";
 }
 
-std::string update_advice(const vxr_update_report& report) {
+std::string update_advice(const vxr::update_report& report) {
     const std::string how =
         stop_requested() != 0 ? "The update was interrupted" : "The update stopped";
-    if (!report.written && report.config == vxr_copy::old_copy && report.fw == vxr_copy::old_copy) {
+    using vxr::held_copy;
+    if (!report.written && report.config == held_copy::old_copy &&
+        report.fw == held_copy::old_copy) {
         return how + " before anything was written: the bridge is unchanged.";
     }
-    const auto held = [](vxr_copy copy) {
+    const auto held = [](held_copy copy) {
         switch (copy) {
-            case vxr_copy::new_copy:
+            case held_copy::new_copy:
                 return "new copy valid";
-            case vxr_copy::both:
+            case held_copy::both:
                 return "old and new copies may both be valid (the bridge picks; the next run "
                        "settles it)";
-            case vxr_copy::old_copy:
+            case held_copy::old_copy:
                 break;
         }
         return "old copy valid";

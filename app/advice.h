@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 
 #include "device/device_link.h"
@@ -12,13 +11,14 @@
 namespace ostrel {
 
 struct mcu_load_report;
-struct vxr_update_report;
+namespace vxr {
+struct update_report;
+}
 
-// After a failed connection to the identities `wanted`: the USB ids looked for and, from
-// what the system lists, whether the device is missing, waits in its bootloader, cannot be
-// opened, or did not come back after a mode switch.
-std::string connection_advice(const device_link& device,
-                              std::initializer_list<unsigned short> wanted);
+// After a failed connection or wait, from what it tells: the device is missing (with the
+// USB ids looked for), waits in its bootloader, cannot be opened, did not come back after a
+// mode switch, or the wait was interrupted.
+std::string connection_advice(const connection& result);
 
 // After a file that could not be opened or read: its name and the system's reason.
 std::string file_advice(const std::string& path);
@@ -30,6 +30,6 @@ std::string load_advice(const mcu_load_report& report);
 std::string erase_advice(std::uint32_t block);
 
 // After a failed or interrupted bridge update: what the bridge starts from now.
-std::string update_advice(const vxr_update_report& report);
+std::string update_advice(const vxr::update_report& report);
 
 }  // namespace ostrel

@@ -1,8 +1,13 @@
+// The run: run_context's output in text lines or JSON events, and run_cli, which reads the
+// command line against the task table, runs every check before anything is sent, claims the
+// device and runs the tasks in the table's order.
 #include "app/advice.h"
 #include "app/json_output.h"
 #include "app/stop_signals.h"
 #include "app/tasks.h"
 #include "base/stop_request.h"
+
+#include <algorithm>
 
 namespace ostrel {
 
@@ -96,100 +101,87 @@ void run_context::advise(std::string_view line) {
     }
 }
 
-void run_context::fail_to_connect(std::string_view line,
-                                  std::initializer_list<unsigned short> tried) {
+void run_context::fail_to_connect(std::string_view line, const connection& result) {
     fail(line);
-    advise(connection_advice(device, tried));
+    advise(connection_advice(result));
+}
+
+bool run_ends_early() {
+    return stop_requested() != 0 || hung_up();
 }
 
 namespace {
 
 // Whether the plan has a task that talks to the device.
 bool talks_to_device(const run_plan& plan) {
-    return plan.app_version || plan.bridge_version || plan.boot_version ||
-           (plan.erase.found && erase_confirmed(plan.erase.value)) || plan.firmware.found ||
-           plan.update.found;
+    return std::ranges::any_of(task_table(), [&plan](const task_row& row) {
+        const option_hit hit = find_option(plan.args, row.text);
+        return hit.found && (row.device == device_use::always ||
+                             (row.device == device_use::confirmed && erase_confirmed(hit.value)));
+    });
 }
 
 const char* identity_name(unsigned short product_id) {
     return product_id == bootloader_product_id ? "bootloader" : "application";
 }
 
-// Whether a signal asked the run to end once the task in hand is done.
-bool run_ends_early() {
-    return stop_requested() != 0 || hung_up();
-}
-
 // The device's part of the run, its inputs checked: claims the device and runs the tasks in
-// their fixed order. A task that a signal cut short, or that ran while the user went away,
+// the table's order. A task that a signal cut short, or that ran while the user went away,
 // is the last.
-int run_tasks(run_context& run, std::span<const std::string> args, const run_plan& plan,
-              const std::optional<firmware_input>& firmware,
-              const std::optional<update_input>& update) {
+int run_tasks(run_context& run, const run_plan& plan, job& job) {
     const stop_signals stop_on_signal;
     device_locks locks;
-    if (talks_to_device(plan) && !claim_device(run, args, locks)) {
+    if (talks_to_device(plan) && !claim_device(run, plan.args, locks)) {
         return 1;
     }
-    using version_task = void (*)(run_context&);
-    const std::pair<bool, version_task> versions[] = {
-        {plan.app_version, application_version_task},
-        {plan.bridge_version, bridge_version_task},
-        {plan.boot_version, bootloader_version_task},
-    };
-    for (const auto& [asked, task] : versions) {
-        if (asked && !run_ends_early()) {
-            task(run);
+    for (const task_row& row : task_table()) {
+        const option_hit hit = find_option(plan.args, row.text);
+        if (row.run == nullptr || !hit.found) {
+            continue;
         }
-    }
-    // A load needs the bootloader -b switched to; otherwise the device is given back.
-    if (run.bootloader_borrowed && !firmware && !run_ends_early()) {
-        give_back_application(run);
-    }
-    if (plan.erase.found && !run_ends_early()) {
-        if (const task_result end = erase_task(run, plan.erase)) {
-            return *end;
+        if (run_ends_early()) {
+            return 1;  // nothing after a task a signal ended runs
         }
-    }
-    bool loaded = true;
-    if (firmware && !run_ends_early()) {
-        if (const task_result end = firmware_task(run, *firmware, loaded)) {
+        if (const task_result end = row.run(run, job, hit)) {
             return *end;
         }
     }
     if (run_ends_early()) {
-        return 1;  // nothing after a task a signal ended runs
+        return 1;
     }
-    if (update && !loaded) {
-        refuse_update_after_load(run);
-    } else if (update) {
-        if (const task_result end = update_task(run, *update)) {
-            return *end;
-        }
-    } else if (!run.action_taken) {
+    if (!run.action_taken) {
         run.say(usage_line);
     }
     return run.failed() ? 1 : 0;
 }
 
-// Reads the command line into its tasks and checks every input of every task; only then does
-// anything go to the device.
-int plan_and_run(run_context& run, std::span<const std::string> args, const run_plan& plan) {
-    if (plan.help) {
+// The lines of -h and --version, which end the run before anything else: -h whatever else
+// is given, --version when the command line is good. Nothing when neither is to be shown.
+std::optional<int> show_help_or_version(run_context& run, const run_plan& plan) {
+    if (plan.given("-h") || plan.given("--help")) {
         for (const char* line : help_lines) {
             run.say(line);
         }
         return 0;
     }
-    if (plan.version && plan.problems.empty()) {
+    if (plan.given("--version") && plan.problems.empty()) {
         run.say(std::string("ostrel_firmware_update ") + OSTREL_PROGRAM_VERSION,
                 version_event("program", OSTREL_PROGRAM_VERSION));
         const std::string hidapi = hidapi_version();
         run.say("hidapi " + hidapi, version_event("hidapi", hidapi));
         return 0;
     }
-    run.dry_run = plan.dry_run;
-    run.force = plan.force;
+    return std::nullopt;
+}
+
+// Checks the command line as a whole and then, in the table's order, every input of every
+// task; only then does anything go to the device.
+int plan_and_run(run_context& run, const run_plan& plan) {
+    if (const auto shown = show_help_or_version(run, plan)) {
+        return *shown;
+    }
+    run.dry_run = plan.given("-n") || plan.given("--dry-run");
+    run.force = plan.given("--force");
     if (!plan.problems.empty()) {
         for (const std::string& problem : plan.problems) {
             run.fail(problem);
@@ -197,28 +189,27 @@ int plan_and_run(run_context& run, std::span<const std::string> args, const run_
         run.say(usage_line);
         return 1;
     }
-    if (plan.erase.found && erase_confirmed(plan.erase.value) &&
-        (plan.firmware.found || plan.update.found)) {
+    if (erase_confirmed(find_option(plan.args, "-x").value) &&
+        (plan.given("-f") || plan.given("-u"))) {
         run.fail(
             "-x erases the whole bridge flash and does not run with -f or -u: nothing was "
             "sent. Run the erase, then the update, one after the other.");
         return 1;
     }
-    if (plan.list) {
-        list_task(run);
+    job job;
+    task_result refused;
+    for (const task_row& row : task_table()) {
+        const option_hit hit = find_option(plan.args, row.text);
+        if (row.check != nullptr && hit.found) {
+            if (const task_result status = row.check(run, job, hit)) {
+                refused = status;
+            }
+        }
     }
-    std::optional<firmware_input> firmware;
-    std::optional<update_input> update;
-    if (plan.firmware.found) {
-        firmware = check_firmware_input(run, plan.firmware);
+    if (refused) {
+        return *refused;  // a refused input: nothing is sent
     }
-    if (plan.update.found) {
-        update = check_update_input(run, plan.update);
-    }
-    if ((plan.firmware.found && !firmware) || (plan.update.found && !update)) {
-        return 1;  // a refused input: nothing is sent
-    }
-    return run_tasks(run, args, plan, firmware, update);
+    return run_tasks(run, plan, job);
 }
 
 }  // namespace
@@ -226,11 +217,11 @@ int plan_and_run(run_context& run, std::span<const std::string> args, const run_
 int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& err,
             bool terminal) {
     const run_plan plan = read_plan(args);
-    run_context run(out, err, terminal, plan.json);
+    run_context run(out, err, terminal, plan.given("--json"));
     if (run.terminal) {
         run.device.on_wait = [&run](unsigned short product_id) {
-            run.say(std::string("Waiting up to 15 s for the Ostrel to come back as its ") +
-                    identity_name(product_id) + "...");
+            run.say("Waiting up to " + std::to_string(return_limit_ms / 1000) +
+                    " s for the Ostrel to come back as its " + identity_name(product_id) + "...");
         };
     }
     json_event start = make_event("start");
@@ -238,7 +229,7 @@ int run_cli(std::span<const std::string> args, std::ostream& out, std::ostream& 
     start["program"] = "ostrel_firmware_update";
     start["version"] = OSTREL_PROGRAM_VERSION;
     run.tell(start);
-    const int status = plan_and_run(run, args, plan);
+    const int status = plan_and_run(run, plan);
     json_event end = make_event("end");
     end["status"] = status;
     run.tell(end);

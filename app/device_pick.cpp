@@ -1,3 +1,4 @@
+// -l, and the choice and lock of the Ostrel a run works on (-d, OSTREL_DEVICE).
 #include <cstdlib>
 #include <vector>
 
@@ -102,7 +103,7 @@ bool pick_device(run_context& run, std::span<const std::string> args,
 
 }  // namespace
 
-void list_task(run_context& run) {
+task_result list_task(run_context& run, job& /*job*/, const option_hit& /*option*/) {
     run.action_taken = true;
     const std::vector<listed_device> devices = list_devices();
     for (const listed_device& device : devices) {
@@ -119,6 +120,7 @@ void list_task(run_context& run) {
     if (devices.empty()) {
         run.advise("No Ostrel is attached.");  // on standard error: the list stays empty
     }
+    return std::nullopt;
 }
 
 bool claim_device(run_context& run, std::span<const std::string> args, device_locks& locks) {

@@ -55,7 +55,7 @@ void report_failure(run_context& run, const std::string& path, const mcu_load_re
 void refuse_file(run_context& run, const std::string& path, const mcu_load_report& report) {
     if (!device_listed({bootloader_product_id, app_product_id}, run.device.place)) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
-                            {bootloader_product_id, app_product_id});
+                            {link_outcome::absent, bootloader_product_id});
         return;
     }
     run.say("Loading firmware file: " + path);
@@ -102,7 +102,8 @@ bool load(run_context& run, const std::string& path, const hex_image& image) {
     run.progress(mcu_load_task, 1.0, total, "");  // the last, in the events alone
     run.conclude(mcu_load_task, true, "Firmware load complete!");
     run.device.start_application();
-    if (run.device.wait_for_app()) {
+    const connection back = run.device.wait_for_app();
+    if (back) {
         return true;
     }
     run.fail("The application did not start after the load.");
@@ -111,7 +112,7 @@ bool load(run_context& run, const std::string& path, const hex_image& image) {
             "The Ostrel stayed in its bootloader with the new firmware loaded: unplug it and "
             "plug it back in to start it.");
     } else {
-        run.advise(connection_advice(run.device, {app_product_id}));
+        run.advise(connection_advice(back));
     }
     return false;
 }
@@ -125,20 +126,23 @@ std::string firmware_progress_line(double fraction) {
     return std::string("Firmware progress: ") + number + "%";
 }
 
-std::optional<firmware_input> check_firmware_input(run_context& run, const option_hit& option) {
+task_result check_firmware_input(run_context& run, job& job, const option_hit& option) {
     run.action_taken = true;
     if (!option.value) {
         run.fail("no filename given with -f option");
-        return std::nullopt;
+        return 1;
     }
     mcu_load_report report;
     std::optional<hex_image> image = read_mcu_image(*option.value, report);
     if (!image) {
         refuse_file(run, *option.value, report);
-        return std::nullopt;
+        return 1;
     }
-    return firmware_input{*option.value, std::move(*image)};
+    job.firmware = firmware_input{*option.value, std::move(*image)};
+    return std::nullopt;
 }
+
+namespace {
 
 // -n: what the load would send, from the checked image and where the device is now.
 task_result describe_load(run_context& run, const firmware_input& input) {
@@ -146,7 +150,7 @@ task_result describe_load(run_context& run, const firmware_input& input) {
         run.device.bootloader_open() || device_listed({bootloader_product_id}, run.device.place);
     if (!in_bootloader && !device_listed({app_product_id}, run.device.place)) {
         run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
-                            {bootloader_product_id, app_product_id});
+                            {link_outcome::absent, bootloader_product_id});
         return 1;
     }
     const std::size_t size = input.image.data.size();
@@ -173,18 +177,20 @@ task_result describe_load(run_context& run, const firmware_input& input) {
     return std::nullopt;
 }
 
-task_result firmware_task(run_context& run, const firmware_input& input, bool& loaded) {
-    loaded = false;
+}  // namespace
+
+task_result firmware_task(run_context& run, job& job, const option_hit& /*option*/) {
+    const firmware_input& input = *job.firmware;
+    job.loaded = false;
     if (run.dry_run) {
-        loaded = true;
+        job.loaded = true;
         return describe_load(run, input);
     }
-    if (!run.device.connect_bootloader()) {
-        run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.",
-                            {bootloader_product_id, app_product_id});
+    if (const connection result = run.device.connect_bootloader(); !result) {
+        run.fail_to_connect("Could not connect to bootloader. Firmware load aborted.", result);
         return 1;
     }
-    loaded = load(run, input.path, input.image);
+    job.loaded = load(run, input.path, input.image);
     return std::nullopt;
 }
 

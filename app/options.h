@@ -1,11 +1,17 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+// The command line: the task table, one row for each option the program knows, and the
+// scan of the arguments against it; the usage line and the help text.
 namespace ostrel {
+
+class run_context;
+struct job;
 
 // One option looked up on the command line.
 struct option_hit {
@@ -18,23 +24,42 @@ struct option_hit {
 // order of the arguments does not decide the order of the tasks.
 option_hit find_option(std::span<const std::string> args, const std::string& text);
 
+// A task either lets the run go on (nothing) or ends it with an exit status.
+using task_result = std::optional<int>;
+// One step of an option, given what the command line holds for it.
+using task = task_result (*)(run_context& run, job& job, const option_hit& option);
+
+// Whether an option's task talks to the device, which the run then claims.
+enum class device_use : std::uint8_t {
+    none,
+    always,
+    confirmed,  // only when its value is the erase confirmation word (-x)
+};
+
+// One option. `check` sends nothing: it reads and checks the option's input before anything
+// is sent; a status refuses the run, once every check given has spoken. `run` is the
+// option's part once the device is claimed. Either may be empty; the options with neither
+// are settings the run reads by name.
+struct task_row {
+    const char* text;
+    bool takes_value;
+    device_use device;
+    task check;
+    task run;
+};
+
+// Every option, in the order their checks, and then their device parts, run.
+std::span<const task_row> task_table();
+
 // What a command line asks for, read before anything is sent.
 struct run_plan {
-    bool help = false;     // -h, --help
-    bool version = false;  // --version: the program's and hidapi's versions
-    bool list = false;
-    bool app_version = false;
-    bool bridge_version = false;
-    bool boot_version = false;
-    option_hit erase;      // -x WORD
-    option_hit firmware;   // -f FILE
-    option_hit update;     // -u FILE
-    bool dry_run = false;  // -n, --dry-run: read the device, say what would be done, change nothing
-    bool json = false;     // --json: standard output as JSON lines, one object per event
-    bool force = false;    // --force: -u writes every region whatever the checksums say
+    std::span<const std::string> args;  // argv as given, the program name first
     // One line for each argument that is neither an option nor an option's value, and for
     // each option given twice with different values. A run with any sends nothing.
     std::vector<std::string> problems;
+
+    // Whether the option `text` of the task table is given.
+    bool given(const char* text) const { return find_option(args, text).found; }
 };
 
 run_plan read_plan(std::span<const std::string> args);

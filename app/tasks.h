@@ -1,7 +1,9 @@
 #pragma once
 
+// The run and its tasks: what one run keeps from start to end (run_context), what its tasks
+// share (job), and the task of each option of the task table (app/options.h).
+
 #include <cstdint>
-#include <initializer_list>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <ostream>
@@ -62,9 +64,8 @@ class run_context {
     // A line on standard error that follows a failure: why, and what to do next. An
     // "advice" event.
     void advise(std::string_view line);
-    // A failed connection to the identities `tried`: `line`, then what the system lists and
-    // what to do about it.
-    void fail_to_connect(std::string_view line, std::initializer_list<unsigned short> tried);
+    // A failed connection: `line`, then why, as `result` tells it, and what to do about it.
+    void fail_to_connect(std::string_view line, const connection& result);
 
     bool failed() const { return failed_; }
     std::ostream& out() { return out_; }
@@ -81,45 +82,57 @@ class run_context {
     std::uint64_t progress_done_ = 0;
 };
 
-// A task either lets the run go on (nothing) or ends it with an exit status.
-using task_result = std::optional<int>;
-
-void application_version_task(run_context& run);
-void bridge_version_task(run_context& run);
-void bootloader_version_task(run_context& run);
-// Whether the word given with -x begins with the confirmation word.
-bool erase_confirmed(const std::optional<std::string>& word);
-// -x WORD: erase the whole bridge flash.
-task_result erase_task(run_context& run, const option_hit& option);
-
 // The input of -f, read and checked before anything is sent.
 struct firmware_input {
     std::string path;
     hex_image image;
 };
-// Reads and checks the file of -f. Nothing, having said why, when it cannot be loaded.
-std::optional<firmware_input> check_firmware_input(run_context& run, const option_hit& option);
-// -f FILE: load the image into the microcontroller, start the application and wait for it.
-// `loaded`: the image is in and the application back.
-task_result firmware_task(run_context& run, const firmware_input& input, bool& loaded);
 
 // The input of -u, read once and checked before anything is sent.
 struct update_input {
     std::string path;
     std::optional<byte_vector> contents;
 };
-// Reads and checks the file of -u. Nothing, having said why, when it cannot be an image.
-std::optional<update_input> check_update_input(run_context& run, const option_hit& option);
-// -u FILE: bring the bridge's flash in line with the image.
-task_result update_task(run_context& run, const update_input& input);
-// -u after a load that did not complete: refused, nothing sent.
-void refuse_update_after_load(run_context& run);
-// After -b took the device from its application to its bootloader: starts the application
-// again and waits for it.
-void give_back_application(run_context& run);
+
+// What the tasks of one run share: the inputs their checks read, and what a task leaves for
+// those after it.
+struct job {
+    std::optional<firmware_input> firmware;  // -f's, checked
+    std::optional<update_input> update;      // -u's, checked
+    bool loaded = true;                      // no -f, or its image is in and the application back
+};
+
+// Each task has the shape of `task` (app/options.h): the run, the job, and what the
+// command line holds for its option.
 
 // -l: one line on standard output for each Ostrel attached. Sends nothing.
-void list_task(run_context& run);
+task_result list_task(run_context& run, job& job, const option_hit& option);
+
+// The device's versions that -v, -r and -b show.
+enum class version_part : std::uint8_t { application, bridge, bootloader };
+// Shows `part`'s version. The bootloader's is read in the bootloader, to which the device is
+// switched if need be; it is then given back to its application, unless -f is to load it.
+task_result version_task(run_context& run, job& job, version_part part);
+
+// Whether the word given with -x begins with the confirmation word.
+bool erase_confirmed(const std::optional<std::string>& word);
+// -x WORD: erase the whole bridge flash.
+task_result erase_task(run_context& run, job& job, const option_hit& option);
+
+// Reads and checks the file of -f into the job; 1, having said why, when it cannot be loaded.
+task_result check_firmware_input(run_context& run, job& job, const option_hit& option);
+// -f FILE: load the image into the microcontroller, start the application and wait for it.
+task_result firmware_task(run_context& run, job& job, const option_hit& option);
+
+// Reads and checks the file of -u into the job; 1, having said why, when it cannot be an
+// image.
+task_result check_update_input(run_context& run, job& job, const option_hit& option);
+// -u FILE: bring the bridge's flash in line with the image, refused after a load that did
+// not complete. The last task: it ends the run.
+task_result update_task(run_context& run, job& job, const option_hit& option);
+
+// Whether a signal asked the run to end once the task in hand is done.
+bool run_ends_early();
 // Chooses the Ostrel of a run that talks to a device, from -d or OSTREL_DEVICE, tells the
 // link where to follow it (nowhere when none is attached), and takes its lock in `locks`, as
 // the device is listed now. False, having said why on standard error, when a pick matches no

@@ -63,7 +63,7 @@ bool announce_file(run_context& run, const update_input& input) {
     return false;
 }
 
-std::uint64_t bytes_to_write(const vxr_update_plan& plan) {
+std::uint64_t bytes_to_write(const vxr::update_plan& plan) {
     return (plan.config ? vxr::config_size : 0) + (plan.fw ? vxr::fw_size : 0) +
            (plan.esm ? vxr::esm_size : 0);
 }
@@ -75,7 +75,7 @@ std::string hex5(std::uint32_t value) {
 }
 
 // -n: the banks the update would write, from the bank status the device gives now.
-void describe_update(run_context& run, const vxr_update_plan& plan) {
+void describe_update(run_context& run, const vxr::update_plan& plan) {
     const auto status = vxr::query_bank_status(run.device);
     if (!status) {
         run.fail("could not read the bridge's bank status: the update would stop there");
@@ -113,7 +113,7 @@ void describe_update(run_context& run, const vxr_update_plan& plan) {
 
 // "Need to update REGION" for each region the plan names; a "plan" event. False when it
 // names none.
-bool announce_plan(run_context& run, const vxr_update_plan& plan) {
+bool announce_plan(run_context& run, const vxr::update_plan& plan) {
     json_event event = make_event("plan");
     event["task"] = bridge_update_task;
     event["regions"] = json_event::array();
@@ -136,13 +136,13 @@ bool announce_plan(run_context& run, const vxr_update_plan& plan) {
 }
 
 // Writes what the plan names, showing progress, and says how it ended.
-void write_update(run_context& run, const byte_vector& image, const vxr_update_plan& plan) {
+void write_update(run_context& run, const byte_vector& image, const vxr::update_plan& plan) {
     const std::uint64_t total = bytes_to_write(plan);
     vxr_progress_printer printer(run, total);
     job_progress progress(run.out(), run.terminal, "VXR firmware progress: ", total,
                           [&printer](double fraction) { printer(fraction); });
-    vxr_update_report report;
-    const bool written = vxr_flash_update(
+    vxr::update_report report;
+    const bool written = vxr::flash_update(
         run.device, image, [&progress](double fraction) { progress(fraction); }, report, run.force);
     progress.end(written);
     if (written) {
@@ -159,10 +159,10 @@ void write_update(run_context& run, const byte_vector& image, const vxr_update_p
 // compare(0, 9, ...) on a shorter word compares only what is there and finds a difference,
 // as strncmp does with a limit of 9.
 bool erase_confirmed(const std::optional<std::string>& word) {
-    return word && word->compare(0, erase_confirmation_length, erase_confirmation) == 0;
+    return word && word->compare(0, vxr::erase_confirmation_length, vxr::erase_confirmation) == 0;
 }
 
-task_result erase_task(run_context& run, const option_hit& option) {
+task_result erase_task(run_context& run, job& /*job*/, const option_hit& option) {
     run.action_taken = true;
     if (!erase_confirmed(option.value)) {
         return std::nullopt;
@@ -170,8 +170,8 @@ task_result erase_task(run_context& run, const option_hit& option) {
     if (!run.dry_run) {
         run.say("Deleting VXR7200 firmware");
     }
-    if (!run.device.connect_app()) {
-        run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
+    if (const connection result = run.device.connect_app(); !result) {
+        run.fail_to_connect("Could not connect to Ostrel", result);
         return 1;
     }
     if (run.dry_run) {
@@ -180,13 +180,12 @@ task_result erase_task(run_context& run, const option_hit& option) {
             "to 0x7FFFF");
         return std::nullopt;
     }
-    for (std::uint32_t block = 0; block < vxr::flash_blocks; ++block) {
-        if (!vxr::erase_flash_block(run.device, block << 16)) {
-            run.conclude(bridge_erase_task, false,
-                         "Failed to delete Flash block " + std::to_string(block));
-            run.advise(erase_advice(block));
-            return 1;
-        }
+    if (const std::uint32_t erased = vxr::erase_whole_flash(run.device);
+        erased < vxr::flash_blocks) {
+        run.conclude(bridge_erase_task, false,
+                     "Failed to delete Flash block " + std::to_string(erased));
+        run.advise(erase_advice(erased));
+        return 1;
     }
     run.conclude(bridge_erase_task, true, "Complete");
     return run.failed() ? 1 : 0;
@@ -203,49 +202,57 @@ void vxr_progress_printer::operator()(double fraction) {
     last_printed_fraction_ = fraction;
 }
 
-std::optional<update_input> check_update_input(run_context& run, const option_hit& option) {
+task_result check_update_input(run_context& run, job& job, const option_hit& option) {
     if (!option.value) {
         run.fail("no filename given with -u option");
-        return std::nullopt;
+        return 1;
     }
-    update_input input{*option.value, read_file(*option.value)};
+    update_input input{*option.value, vxr::read_file(*option.value)};
     if (!input.contents || !judge(input.path, *input.contents).reason.empty()) {
         static_cast<void>(announce_file(run, input));  // says why, before anything is sent
-        return std::nullopt;
+        return 1;
     }
-    return input;
+    job.update = std::move(input);
+    return std::nullopt;
 }
 
-void refuse_update_after_load(run_context& run) {
-    run.conclude(bridge_update_task, false, "VXR firmware update failed.");
-    run.advise(
-        "Nothing was sent to the bridge: the microcontroller's load did not complete, so its "
-        "application must not be started to reach the bridge. Load it with -f FILE, then run "
-        "-u again.");
-}
+namespace {
 
-// -u is the last task: returning nothing ends the run with its status, 1 after any
-// failure message.
-task_result update_task(run_context& run, const update_input& input) {
+// The update of a checked image: its plan, then the dry run's words or the writing.
+void update_bridge(run_context& run, const update_input& input) {
     static_cast<void>(announce_file(run, input));
-    if (!run.device.connect_app()) {
-        run.fail_to_connect("Could not connect to Ostrel", {app_product_id});
-        return std::nullopt;
+    if (const connection result = run.device.connect_app(); !result) {
+        run.fail_to_connect("Could not connect to Ostrel", result);
+        return;
     }
-    vxr_update_plan plan = check_vxr_update(run.device, *input.contents);
+    vxr::update_plan plan = vxr::check_update(run.device, *input.contents);
     if (run.force) {
         plan = {true, true, true};  // whatever the sums say: they cannot see reordered bytes
     }
     if (!announce_plan(run, plan)) {
         run.conclude(bridge_update_task, true, "No update to VXR firmware needed");
-        return run.failed() ? 1 : 0;
-    }
-    if (run.dry_run) {
+    } else if (run.dry_run) {
         describe_update(run, plan);
-        return std::nullopt;
+    } else {
+        write_update(run, *input.contents, plan);
     }
-    write_update(run, *input.contents, plan);
-    return std::nullopt;
+}
+
+}  // namespace
+
+// -u is the last task: it ends the run with its status, 1 after any failure message.
+task_result update_task(run_context& run, job& job, const option_hit& /*option*/) {
+    run.action_taken = true;
+    if (!job.loaded) {
+        run.conclude(bridge_update_task, false, "VXR firmware update failed.");
+        run.advise(
+            "Nothing was sent to the bridge: the microcontroller's load did not complete, so "
+            "its application must not be started to reach the bridge. Load it with -f FILE, "
+            "then run -u again.");
+    } else {
+        update_bridge(run, *job.update);
+    }
+    return run.failed() ? 1 : 0;
 }
 
 }  // namespace ostrel

@@ -101,7 +101,8 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
             options_in(firmware ? sim::usb_mode::bootloader : sim::usb_mode::application));
         dev.requests.reserve(40000);
         ostrel::device_link device;
-        const bool connected = firmware ? device.connect_bootloader() : device.connect_app();
+        const bool connected =
+            static_cast<bool>(firmware ? device.connect_bootloader() : device.connect_app());
         std::uint64_t last_allocations = 0;
         std::size_t last_requests = 0;
         bool started = false;
@@ -128,9 +129,9 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
             const auto image = ostrel::read_mcu_image(ostrel_bench::hex_path(), report);
             ok = image && ostrel::mcu_flash_update(device, *image, progress, report);
         } else if (ok) {
-            ostrel::vxr_update_report report;
-            const auto image = ostrel::read_file(ostrel_bench::fullrom_path());
-            ok = image && ostrel::vxr_flash_update(device, *image, progress, report);
+            ostrel::vxr::update_report report;
+            const auto image = ostrel::vxr::read_file(ostrel_bench::fullrom_path());
+            ok = image && ostrel::vxr::flash_update(device, *image, progress, report);
         }
         if (!ok) {
             state.SkipWithError("the load failed");
@@ -212,7 +213,7 @@ std::uint32_t byte_loop(const std::uint8_t* first, const std::uint8_t* last) {
 }
 
 void BM_SumBytes(benchmark::State& state) {
-    sum_regions(state, ostrel::sum_bytes);
+    sum_regions(state, ostrel::vxr::sum_bytes);
 }
 BENCHMARK(BM_SumBytes)->Unit(benchmark::kMicrosecond);
 

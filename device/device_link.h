@@ -13,9 +13,9 @@
 struct hid_device_;  // hidapi's handle; only device/ sees hidapi itself
 
 // The link to one Ostrel: its two USB identities, the mode switch between them with the
-// wait for the device to come back, and the command channel of each identity. The
-// microcontroller's load (mcu/) and the bridge's flash operations (vxr/) are built on
-// these channels; this layer knows nothing of them.
+// wait for the device to come back, why a connection failed, and the command channel of
+// each identity. The microcontroller's load (mcu/) and the bridge's flash operations
+// (vxr/) are built on these channels; this layer knows nothing of them.
 namespace ostrel {
 
 // Reply codes of the application's command channel.
@@ -25,13 +25,34 @@ inline constexpr std::uint8_t reply_refused = 'E';  // the firmware refused the 
 inline constexpr std::int64_t command_timeout_ms = 1000;
 // The bootloader's status byte for an accepted request; anything else is a refusal.
 inline constexpr std::uint8_t boot_status_ok = 0x00;
+// How long the device may stay off USB after a mode switch or a restart before a wait for
+// it gives up.
+inline constexpr std::int64_t return_limit_ms = 15000;
 
-// Operations report failure by their result only (false, nothing) and send nothing when
-// the identity they need is not open. The link owns its two HID handles and closes them
-// when it goes (closing sends nothing); it can be moved but not copied.
+// How an attempt to reach one identity of the device ended.
+enum class link_outcome : std::uint8_t {
+    opened,          // the identity is open
+    absent,          // no Ostrel is listed (where the run follows it)
+    other_identity,  // the application was wanted and only the bootloader is listed
+    no_access,       // listed under an identity tried, but it cannot be opened
+    not_back,        // it left USB to restart and did not come back within return_limit_ms
+    stopped,         // a stop was requested before it could be reached
+};
+
+// The result of a connection or a wait: how it ended, and the identity it was to reach.
+struct connection {
+    link_outcome outcome = link_outcome::absent;
+    unsigned short product_id = 0;  // app_product_id or bootloader_product_id
+    explicit operator bool() const { return outcome == link_outcome::opened; }
+};
+
 // The version of the hidapi library in use, as the library tells it.
 std::string hidapi_version();
 
+// Operations report failure by their result only (false, nothing, a connection that says
+// why) and send nothing when the identity they need is not open. The link owns its two HID
+// handles and closes them when it goes (closing sends nothing); it can be moved but not
+// copied.
 class device_link {
   public:
     device_link() = default;
@@ -46,19 +67,19 @@ class device_link {
     std::function<void(unsigned short product_id)> on_wait;
     // Where the device is found again after each mode switch; empty: by its ids alone.
     device_place place;
-    // Set when the last connect or wait gave up because the device did not come back in
-    // time after a mode switch; cleared by the next one.
-    bool return_timed_out = false;
-
+    // Each of these three says why when it fails. A stop requested, or a wait that ran out,
+    // is told without listing the devices; otherwise the system's list tells whether the
+    // device is there, in which identity, and only then unreachable (no access).
     // The application: opened as it is, or, when this link has the bootloader open, the
     // bootloader is told to start it ('B') and the application is waited for.
-    bool connect_app();
+    connection connect_app();
     // The bootloader: opened as it is, or the application is told to start it ('B') on a
     // handle of its own and the bootloader is waited for.
-    bool connect_bootloader();
+    connection connect_bootloader();
     // Waits for the application to come back after this run restarted it: one attempt at
-    // once, then one every 250 ms until more than 15000 ms have passed. Sends nothing.
-    bool wait_for_app();
+    // once, then one every 250 ms until more than return_limit_ms have passed. Sends
+    // nothing.
+    connection wait_for_app();
     // After a load: tells the bootloader to start the application (no reply is read) and
     // closes the bootloader handle. Nothing when that handle is not open.
     void start_application();
@@ -87,8 +108,8 @@ class device_link {
 
   private:
     // Waits for the device to come back under `product_id` into `slot` after a mode switch
-    // or a restart at `start_ns`, announcing the wait once; records whether it timed out.
-    bool await_return(hid_device_*& slot, unsigned short product_id, std::int64_t start_ns);
+    // or a restart at `start_ns`, announcing the wait once.
+    connection await_return(hid_device_*& slot, unsigned short product_id, std::int64_t start_ns);
 
     hid_device_* bootloader_handle_ = nullptr;  // product id 0x4004, bootloader running
     hid_device_* app_handle_ = nullptr;         // product id 0x0101, application running

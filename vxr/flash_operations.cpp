@@ -1,3 +1,5 @@
+// The bridge's flash operations on the application's command channel
+// (vxr/flash_operations.h).
 #include "vxr/flash_operations.h"
 
 #include <algorithm>
@@ -7,18 +9,6 @@
 
 namespace ostrel::vxr {
 namespace {
-
-// Where the trailer of the bank named by `bank_flag` starts; nothing for any other value.
-std::optional<std::uint32_t> trailer_start(std::uint32_t bank_flag) {
-    for (const flash_region* pair : {&config_region, &fw_region}) {
-        for (const std::size_t bank : {0U, 1U}) {
-            if (pair->flag[bank] == bank_flag) {
-                return trailer_of(*pair, pair->start[bank]);
-            }
-        }
-    }
-    return std::nullopt;
-}
 
 bool acknowledged(device_link& link, const hid_report& request) {
     return link.app_command(request, reply_ack).has_value();
@@ -70,11 +60,11 @@ bool write_flash_bytes(device_link& link, std::uint32_t start, std::span<const s
     return true;
 }
 
-bool invalidate_bank(device_link& link, std::uint32_t bank_flag) {
-    const auto trailer = trailer_start(bank_flag);
+bool invalidate_bank(device_link& link, const flash_region& region, std::size_t bank) {
+    const std::uint32_t trailer = trailer_of(region, region.start[bank]);
     const std::uint8_t zero[1] = {0x00};
-    return link.app_open() && trailer && write_flash_chunk(link, *trailer, zero) &&
-           write_flash_chunk(link, *trailer + trailer_size - 1, zero);
+    return link.app_open() && region.flag[bank] != 0 && write_flash_chunk(link, trailer, zero) &&
+           write_flash_chunk(link, trailer + trailer_size - 1, zero);
 }
 
 // An address at or above sector_address_limit has no sector number: refused rather than
@@ -87,6 +77,14 @@ bool erase_flash_sector(device_link& link, std::uint32_t address) {
 bool erase_flash_block(device_link& link, std::uint32_t address) {
     return link.app_open() && address % block_size == 0 && address < block_address_limit &&
            acknowledged(link, build_block_erase_request(address));
+}
+
+std::uint32_t erase_whole_flash(device_link& link) {
+    std::uint32_t block = 0;
+    while (block < flash_blocks && erase_flash_block(link, block << 16)) {
+        ++block;
+    }
+    return block;
 }
 
 }  // namespace ostrel::vxr

@@ -6,11 +6,12 @@
 
 #include "base/progress.h"
 #include "device/device_link.h"
+#include "vxr/flash_map.h"
 
 // The bridge's flash operations, one application command each ('T', 'K', 'A', 'D') or a
-// series of 'A' for a run of bytes. Each sends nothing and fails when the application is
-// not open; the erases also when the address is not aligned or has no sector or block
-// number.
+// series of 'A' for a run of bytes, or of 'D' for the whole flash. Each sends nothing and fails
+// when the application is not open; the erases also when the address is not aligned or has no
+// sector or block number.
 namespace ostrel::vxr {
 
 // 'T': the bank status byte; nothing when the command is refused or no reply comes.
@@ -30,12 +31,17 @@ bool write_flash_chunk(device_link& link, std::uint32_t address,
 bool write_flash_bytes(device_link& link, std::uint32_t start, std::span<const std::uint8_t> data,
                        const progress_callback& progress);
 
-// Zeroes the first and last byte of the trailer of the bank named by its status bit
-// (0x01, 0x02, 0x04 or 0x08), which makes the bridge take it for invalid.
-bool invalidate_bank(device_link& link, std::uint32_t bank_flag);
+// Zeroes the first and last byte of the trailer of `bank` (0 or 1) of `region`, which
+// makes the bridge take it for invalid. False for the esm region, which has no trailer.
+bool invalidate_bank(device_link& link, const flash_region& region, std::size_t bank);
 
 // 'D' for the 4 KiB sector or the 64 KiB block at `address`.
 bool erase_flash_sector(device_link& link, std::uint32_t address);
 bool erase_flash_block(device_link& link, std::uint32_t address);
+
+// 'D' for each 64 KiB block of the flash from block 0 on, up to the first that is not
+// acknowledged; once a stop is requested no more is sent. The number of blocks erased:
+// flash_blocks when the whole flash is.
+std::uint32_t erase_whole_flash(device_link& link);
 
 }  // namespace ostrel::vxr

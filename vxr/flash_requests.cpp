@@ -1,8 +1,9 @@
+// The bytes of the application's bridge-flash requests (vxr/flash_requests.h).
 #include "vxr/flash_requests.h"
 
 #include <algorithm>
 
-namespace ostrel {
+namespace ostrel::vxr {
 namespace {
 
 hid_report build_erase_request(std::uint8_t byte2, std::uint8_t byte3) {
@@ -43,4 +44,4 @@ hid_report build_block_erase_request(std::uint32_t address) {
     return build_erase_request(static_cast<std::uint8_t>(address >> 16), 0x00);
 }
 
-}  // namespace ostrel
+}  // namespace ostrel::vxr

@@ -8,7 +8,7 @@
 
 // The application's commands that reach the bridge's flash: 65 bytes, report number 0x00,
 // the command in byte 1, unused bytes 0x00.
-namespace ostrel {
+namespace ostrel::vxr {
 
 // The word every erase request carries; the firmware erases nothing without it.
 inline constexpr char erase_confirmation[] = "KQWIPEZON";
@@ -24,4 +24,4 @@ hid_report build_write_request(std::uint32_t address, std::span<const std::uint8
 hid_report build_sector_erase_request(std::uint32_t address);  // 'D', 4 KiB sector form
 hid_report build_block_erase_request(std::uint32_t address);   // 'D', 64 KiB block form
 
-}  // namespace ostrel
+}  // namespace ostrel::vxr

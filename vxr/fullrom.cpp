@@ -1,3 +1,5 @@
+// Fullrom images: what refuses a file as one, reading a file whole, and the byte sums the
+// device's 'K' gives (vxr/fullrom.h).
 #include "vxr/fullrom.h"
 
 #include "base/file_access.h"
@@ -9,9 +11,7 @@
 #include <filesystem>
 #include <memory>
 
-namespace ostrel {
-
-namespace vxr {
+namespace ostrel::vxr {
 namespace {
 
 bool text_byte(std::uint8_t byte) {
@@ -123,8 +123,6 @@ std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image) 
     return std::nullopt;
 }
 
-}  // namespace vxr
-
 std::optional<byte_vector> read_file(const std::string& path, std::size_t limit) {
     // Only a regular file: opening a FIFO would wait for a writer, a device such as
     // /dev/zero never ends, and a pipe would give its bytes to the first of the several
@@ -188,4 +186,4 @@ std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last) {
     return sum;
 }
 
-}  // namespace ostrel
+}  // namespace ostrel::vxr

@@ -10,9 +10,7 @@
 
 // Fullrom files: raw images of the bridge's flash, byte n of the file being byte n of the
 // flash. Only the first 512 KiB are used.
-namespace ostrel {
-
-namespace vxr {
+namespace ostrel::vxr {
 
 // The bytes an image must have: every region up to the end of the esm region.
 inline constexpr std::size_t fullrom_image_size = 0x80000;
@@ -36,16 +34,14 @@ constexpr bool fullrom_length_ok(std::size_t length) {
 // copy and then invalidating the old bank would leave the bridge without a valid bank.
 std::optional<std::string> fullrom_refusal(std::span<const std::uint8_t> image);
 
-}  // namespace vxr
-
 // Reads a file whole in binary mode: its bytes in order, an empty vector for an empty file,
 // nothing when it cannot be opened or read. A file longer than `limit` is read only up to
 // limit + 1 bytes, enough to tell that it is too long.
 std::optional<byte_vector> read_file(const std::string& path,
-                                     std::size_t limit = vxr::fullrom_file_limit);
+                                     std::size_t limit = fullrom_file_limit);
 
 // The wrap-around 32-bit sum of the bytes of [first, last), as the device's 'K' gives it
 // for a flash range; 0 for an empty range.
 std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last);
 
-}  // namespace ostrel
+}  // namespace ostrel::vxr

@@ -6,9 +6,9 @@
 #include "device/device_link.h"
 
 // Which regions of the bridge's flash differ from a Fullrom image.
-namespace ostrel {
+namespace ostrel::vxr {
 
-struct vxr_update_plan {
+struct update_plan {
     bool esm = false;
     bool fw = false;
     bool config = false;
@@ -19,6 +19,6 @@ struct vxr_update_plan {
 // or with both banks claiming to be valid, needs the update without a 'K' (the update
 // settles such a pair); a checksum that does not come counts as a difference. No application, or an
 // image that has not the length of one: nothing to do, nothing sent.
-vxr_update_plan check_vxr_update(device_link& link, std::span<const std::uint8_t> image);
+update_plan check_update(device_link& link, std::span<const std::uint8_t> image);
 
-}  // namespace ostrel
+}  // namespace ostrel::vxr

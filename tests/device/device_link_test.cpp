@@ -18,6 +18,7 @@ namespace {
 
 using namespace ostrel;
 using ostrel::testing::padded;
+using ostrel::vxr::build_bank_status_request;
 using sim::inprocess_device;
 using sim::usb_mode;
 

@@ -17,7 +17,6 @@ namespace {
 
 using namespace bridge_test;
 using ostrel::byte_vector;
-using ostrel::sum_bytes;
 using namespace ostrel::vxr;
 using ::testing::Each;
 
@@ -30,8 +29,8 @@ TEST(BridgeFlash, RefusedArgumentsSendNothing) {
         (std::vector<bool>{
             write_flash_chunk(device, 0x1000, {}), write_flash_chunk(device, 0x1000, too_long),
             erase_flash_sector(device, 0x20800), erase_flash_block(device, 0x28000),
-            invalidate_bank(device, 3), invalidate_bank(device, 0),
-            erase_flash_sector(device, 0x100000), erase_flash_block(device, 0x1030000)}),
+            invalidate_bank(device, esm_region, 0), erase_flash_sector(device, 0x100000),
+            erase_flash_block(device, 0x1030000)}),
         Each(false));
     EXPECT_TRUE(dev.requests.empty());
 }

@@ -67,14 +67,14 @@ class Update : public ::testing::Test {
         auto device = connected();
         dev.requests.clear();
         progress.clear();
-        ostrel::vxr_update_report report;
-        return ostrel::vxr_flash_update(
+        ostrel::vxr::update_report report;
+        return ostrel::vxr::flash_update(
             device, bytes, [this](double p) { progress.push_back(p); }, report);
     }
     // The plan for `fresh` as "config fw esm" flags, e.g. "-- fw --".
     std::string decide() {
         auto device = connected();
-        const auto plan = ostrel::check_vxr_update(device, fresh);
+        const auto plan = ostrel::vxr::check_update(device, fresh);
         return std::string(plan.config ? "config" : "--") + (plan.fw ? " fw" : " --") +
                (plan.esm ? " esm" : " --");
     }
