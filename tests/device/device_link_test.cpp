@@ -47,9 +47,6 @@ TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
     EXPECT_EQ(dev.state().mode, usb_mode::bootloader);
 }
 
-// Each application query and command: its answer past stray reports, or its deadline when
-// the answer does not come (an earlier reply left in the buffer is not taken for it; a
-// device that streams unrelated reports does not hold it for ever; a refusal ends it).
 // A link opens only the device its run claimed: none when the run found none, and by the id
 // alone only the one listed, never one of several.
 TEST(ConnectApp, OpensNoDeviceTheRunDidNotClaim) {
@@ -67,6 +64,9 @@ TEST(ConnectApp, OpensNoDeviceTheRunDidNotClaim) {
     }
 }
 
+// Each application query and command: its answer past stray reports, or its deadline when
+// the answer does not come (an earlier reply left in the buffer is not taken for it; a
+// device that streams unrelated reports does not hold it for ever; a refusal ends it).
 TEST(ApplicationChannel, EveryQueryAnswersOrGivesUpAtItsDeadline) {
     enum class ask : std::uint8_t { app_version, bridge_version, bank_status };
     const struct {
