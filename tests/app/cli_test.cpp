@@ -15,8 +15,7 @@
 
 namespace {
 
-using ostrel::testing::padded;
-using ostrel::testing::run_cli;
+using namespace ostrel::testing;
 using sim::inprocess_device;
 using sim::usb_mode;
 
@@ -94,13 +93,11 @@ TEST(Cli, VersionTasksRunInFixedOrderWhateverTheArgumentOrder) {
 // is a query, the device stays in its application and both flashes are unchanged. --force
 // writes every region though the sums match.
 TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
-    const ostrel::testing::temp_dir dir;
+    const temp_dir dir;
     const auto old_rom = sim::make_fullrom_image(32, "R1");
-    const std::string rom =
-        bridge_test::write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
+    const std::string rom = write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
     const std::string hex = dir.file("app.hex");
-    ostrel::testing::write_file(
-        hex, ostrel::testing::hex_file(0x404000, ostrel::testing::bytes(0x5000, 7)));
+    write_file(hex, hex_file(0x404000, bytes(0x5000, 7)));
     const std::string switch_line =
         "Dry run: would switch the Ostrel to its bootloader to read its version, then start "
         "its application again";
@@ -118,7 +115,7 @@ TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
          {"Dry run: would erase the whole bridge flash: its 8 blocks of 64 KiB"}},
     };
     for (const auto& [args, lines] : rows) {
-        auto& dev = bridge_test::device_holding(old_rom, 0x05);
+        auto& dev = device_holding(old_rom, 0x05);
         // Both flashes as they are, to be found unchanged.
         const auto flashes = [&dev] {
             const auto& st = dev.state();
@@ -140,7 +137,7 @@ TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
         EXPECT_TRUE(flashes() == before);
     }
     const auto new_rom = sim::make_fullrom_image(31, "VXR NEW");
-    auto& dev = bridge_test::device_holding(new_rom, 0x05);
+    auto& dev = device_holding(new_rom, 0x05);
     EXPECT_THAT(run_cli({"-u", rom}).out,
                 ::testing::EndsWith("No update to VXR firmware needed\n"));
     const auto forced = run_cli({"-u", rom, "--force"});
@@ -158,26 +155,24 @@ TEST(Cli, DryRunOnlyAsksAndForceWritesWhatTheSumsCallEqual) {
 // update, and ends at the total when the task succeeds.
 TEST(Cli, JsonLinesInTheRunsOrderWithItsStatus) {
     using nlohmann::json;
-    const ostrel::testing::temp_dir dir;
+    const temp_dir dir;
     const auto old_rom = sim::make_fullrom_image(32, "R1");
-    const std::string rom =
-        bridge_test::write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
+    const std::string rom = write_image(dir, "new.fullrom", sim::make_fullrom_image(31, "VXR NEW"));
     const std::string hex = dir.file("app.hex");
-    ostrel::testing::write_file(
-        hex, ostrel::testing::hex_file(0x404000, ostrel::testing::bytes(2048, 7)));
+    write_file(hex, hex_file(0x404000, bytes(2048, 7)));
     const json start = {{"event", "start"}, {"schema", 1}};
     const json load_plan = {
         {"event", "plan"}, {"task", "mcu_load"}, {"file", hex}, {"bytes", 2048}};
     struct row {
         std::vector<std::string> args;
         usb_mode mode;
-        const char* fault;         // armed before the run; null: none
-        std::vector<json> events;  // all but progress, each by some of its members
+        std::vector<std::string> faults;  // armed before the run
+        std::vector<json> events;         // all but progress, each by some of its members
     };
     const row rows[] = {
         {{"-l", "-v", "-r", "-b"},
          usb_mode::application,
-         nullptr,
+         {},
          {start,
           {{"event", "device"}, {"identity", "application"}, {"serial", nullptr}},
           {{"event", "version"}, {"part", "application"}, {"text", "A1\xEF\xBF\xBD"}},
@@ -186,7 +181,7 @@ TEST(Cli, JsonLinesInTheRunsOrderWithItsStatus) {
           {{"event", "end"}, {"status", 0}}}},
         {{"-f", hex, "-u", rom},
          usb_mode::application,
-         nullptr,
+         {},
          {start,
           load_plan,
           {{"event", "result"}, {"task", "mcu_load"}, {"ok", true}},
@@ -200,21 +195,19 @@ TEST(Cli, JsonLinesInTheRunsOrderWithItsStatus) {
           {{"event", "end"}, {"status", 0}}}},
         {{"-f", hex},
          usb_mode::bootloader,
-         "refuse:boot/P@2",
+         {"refuse:boot/P@2"},
          {start,
           load_plan,
           {{"event", "result"}, {"task", "mcu_load"}, {"ok", false}},
           {{"event", "advice"}},
           {{"event", "end"}, {"status", 1}}}},
     };
-    for (const auto& [args, mode, fault, expected] : rows) {
+    for (const auto& [args, mode, faults, expected] : rows) {
         SCOPED_TRACE(args.front());
-        const auto run = [&, &mode = mode, &fault = fault](std::vector<std::string> words) {
-            auto& dev = bridge_test::device_holding(
-                old_rom, 0x05, {.mode = mode, .app_version = "A1\xFF", .bootloader_version = "B1"});
-            if (fault != nullptr) {
-                dev.arm(fault);
-            }
+        const auto run = [&, &mode = mode, &faults = faults](std::vector<std::string> words) {
+            device_holding(old_rom, 0x05,
+                           {.mode = mode, .app_version = "A1\xFF", .bootloader_version = "B1"},
+                           faults);
             return run_cli(std::move(words));
         };
         const auto text = run(args);

@@ -46,21 +46,17 @@ const std::string never_back =
 
 class Outcome : public ::testing::Test {
   protected:
-    // The device in `row.mode`, its bridge holding `bridge` (banks 0 valid), the faults armed;
-    // then the run, checked against the row.
-    static sim::inprocess_device& prepare(usb_mode mode, const std::vector<std::uint8_t>& bridge,
-                                          const words& faults) {
-        auto& dev = bridge_test::device_holding(
-            bridge, 0x05, {.mode = mode, .app_version = "A1", .bootloader_version = "B1"});
-        for (const std::string& fault : faults) {
-            dev.arm(fault);
-        }
-        return dev;
+    // The device in `mode`, its bridge holding `bridge` (banks 0 valid), `faults` armed.
+    sim::inprocess_device& prepare(usb_mode mode, const words& faults,
+                                   const std::vector<std::uint8_t>& bridge) const {
+        return device_holding(
+            bridge, 0x05, {.mode = mode, .app_version = "A1", .bootloader_version = "B1"}, faults);
     }
 
-    static void check(const outcome& row, const std::vector<std::uint8_t>& bridge) {
+    // The run of `row` on the device it names, checked against the row.
+    void check(const outcome& row) const {
         SCOPED_TRACE(row.args.back() + " " + (row.faults.empty() ? "" : row.faults[0]));
-        auto& dev = prepare(row.mode, bridge, row.faults);
+        auto& dev = prepare(row.mode, row.faults, old_rom);
         const auto start = dev.now_ns();
         const auto result = run_cli(row.args);
         EXPECT_EQ(result.status, 1);
@@ -98,7 +94,7 @@ TEST_F(Outcome, VersionQueries) {
     };
     // clang-format on
     for (const outcome& row : rows) {
-        check(row, old_rom);
+        check(row);
     }
 }
 
@@ -109,18 +105,12 @@ TEST_F(Outcome, FirmwareLoad) {
     const std::string hex = dir.file("image.hex");
     std::string corrupt = hex_file(0x404000, random_bytes(64, 3));
     corrupt[corrupt.find('\n', corrupt.find('\n') + 1) - 1] ^= 1;  // the second line's checksum
-    std::string lost_colon = hex_file(0x404000, random_bytes(64, 3));
-    lost_colon.erase(lost_colon.find('\n') + 1, 1);  // damaged in transfer
     const std::pair<std::string, std::string> refused[] = {
         {corrupt, "hex file line 2: checksum mismatch\n"},
         {hex_file(0x400000, {1, 2}),
          "hex image starts at 0x400000, not at the application start 0x404000\n"},
-        {hex_file(0x404200, {1, 2}),
-         "hex image starts at 0x404200, not at the application start 0x404000\n"},
         {hex_file(0x404000, bytes(0x7C001, 0)),
          "hex image of 507905 bytes does not fit the application area of 507904 bytes\n"},
-        {hex_records(0x404000, {1}), "hex file: no end-of-file record\n"},
-        {lost_colon, "hex file line 2: not a record: the line does not begin with ':'\n"},
         {std::string(new_rom.begin(), new_rom.end()),
          "hex file: binary data of 512 KiB or more, like a Fullrom image: not Intel HEX text (a "
          "Fullrom image for the bridge goes to -u)\n"},
@@ -131,12 +121,12 @@ TEST_F(Outcome, FirmwareLoad) {
                           hex + " is the microcontroller's firmware.\n";
     for (const auto& [text, why] : refused) {
         write_file(hex, text);
-        check({{"-f", hex}, app, {}, loading, why + nothing_sent, none}, old_rom);
+        check({{"-f", hex}, app, {}, loading, why + nothing_sent, none});
     }
     const std::string absent = dir.file("absent.hex");
     write_file(hex, hex_file(0x404000, bytes(2048, 7)));
-    const std::string rom = bridge_test::write_image(dir, "new.fullrom", new_rom);
-    const std::string short_rom = bridge_test::write_image(
+    const std::string rom = write_image(dir, "new.fullrom", new_rom);
+    const std::string short_rom = write_image(
         dir, "short.fullrom", std::vector<std::uint8_t>(new_rom.begin(), new_rom.end() - 1));
     // clang-format off
     const outcome rows[] = {
@@ -173,16 +163,14 @@ TEST_F(Outcome, FirmwareLoad) {
     };
     // clang-format on
     for (const outcome& row : rows) {
-        check(row, old_rom);
+        check(row);
     }
     // The virtual device knows the load broke off: its bootloader then keeps to itself on
     // 'B', as a real one may run the half-written application.
-    auto& dev = prepare(boot, old_rom, {"refuse:boot/P@2"});
+    auto& dev = prepare(boot, {"refuse:boot/P@2"}, old_rom);
     EXPECT_EQ(run_cli({"-f", hex}).status, 1);
     EXPECT_EQ(dev.state().app_incomplete, 1);
-    ostrel::device_link link;
-    ASSERT_TRUE(link.connect_bootloader());
-    link.start_application();
+    connected(boot).start_application();
     dev.advance_ns(1'000'000'000);
     sim::settle(dev.state(), dev.now_ns());
     EXPECT_EQ(dev.state().mode, boot);
@@ -195,11 +183,11 @@ TEST_F(Outcome, FirmwareLoad) {
 TEST_F(Outcome, BridgeEraseAndUpdate) {
     const std::string del = "Deleting VXR7200 firmware\n", failed = "VXR firmware update failed.\n";
     const std::string missing = dir.file("missing.fullrom");
-    const std::string huge = bridge_test::write_image(dir, "huge.fullrom", bytes(16777217, 0x00));
-    const std::string rom = bridge_test::write_image(dir, "new.fullrom", new_rom);
+    const std::string huge = write_image(dir, "huge.fullrom", bytes(16777217, 0x00));
+    const std::string rom = write_image(dir, "new.fullrom", new_rom);
     auto erased_copy = new_rom;
     erased_copy[0x1FFFF] = 0xFF;  // the last trailer byte of the firmware copy written
-    const std::string erased = bridge_test::write_image(dir, "erased.fullrom", erased_copy);
+    const std::string erased = write_image(dir, "erased.fullrom", erased_copy);
     const std::string loading = "Loading VXR firmware file: ",
                       length = "\nlength of file: 524288 bytes\n";
     // clang-format off
@@ -226,47 +214,33 @@ TEST_F(Outcome, BridgeEraseAndUpdate) {
     };
     // clang-format on
     for (const outcome& row : rows) {
-        check(row, old_rom);
+        check(row);
     }
     // Files of the right length that their first bytes show to be something else.
+    // A mark at the start, one at an offset, and a Windows program found through its header.
     const std::pair<std::string, std::string> kinds[] = {
         {"\x1F\x8B\x08\x00", "a gzip archive"},
-        {std::string("\xFD"
-                     "7zXZ\0\0",
-                     7),
-         "an xz archive"},
-        {"BZh91AY&SY", "a bzip2 archive"},
-        {"\x28\xB5\x2F\xFD", "a zstd archive"},
-        {"PK\x03\x04\x14\x00", "a zip archive"},
-        {"PK\x05\x06", "a zip archive"},  // an empty one
-        {"7z\xBC\xAF\x27\x1C\x00\x04", "a 7z archive"},
         {std::string(257, 'x') + "ustar", "a tar archive"},
-        {"\x89PNG\r\n\x1A\n", "a PNG image"},
-        {"\xFF\xD8\xFF\xE0", "a JPEG image"},
-        {"%PDF-1.7\n", "a PDF document"},
-        {"\x7F"
-         "ELF\x02\x01\x01",
-         "an ELF program"},
         {"MZ" + std::string(0x3A, '\x90') + std::string("\x40\0\0\0PE\0\0", 8),
          "a Windows program"},
     };
     for (const auto& [start, kind] : kinds) {
         auto other = new_rom;
         std::copy(start.begin(), start.end(), other.begin());
-        const std::string file = bridge_test::write_image(dir, "other.fullrom", other);
+        const std::string file = write_image(dir, "other.fullrom", other);
         std::string out = loading;
         out.append(file).append(length);
         std::string err = file;
         err.append(": not a Fullrom image: the file is ").append(kind).append("\n").append(failed);
-        check({{"-u", file}, app, {}, out, err, none}, old_rom);
+        check({{"-u", file}, app, {}, out, err, none});
     }
-    prepare(usb_mode::application, old_rom, {"refuse:app/A@2000"});
+    prepare(app, {"refuse:app/A@2000"}, old_rom);
     const auto refused = run_cli({"-u", rom});
     EXPECT_EQ(refused.err, failed +
                                "The update stopped. Config: new copy valid; firmware: old copy "
                                "valid; esm region: unchanged. Run the same -u again to finish "
                                "the update.\n");
-    prepare(usb_mode::application, new_rom, {"refuse:app/N"});
+    prepare(app, {"refuse:app/N"}, new_rom);
     const auto after_failed_query = run_cli({"-r", "-u", rom});
     EXPECT_TRUE(after_failed_query.out.ends_with("No update to VXR firmware needed\n"));
     EXPECT_EQ(refused.status + after_failed_query.status, 2);

@@ -12,12 +12,13 @@
 #include "device/device_link.h"
 #include "sim/inprocess_device.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/virtual_device.h"
 #include "vxr/flash_requests.h"
 
 namespace {
 
 using namespace ostrel;
-using ostrel::testing::padded;
+using namespace ostrel::testing;
 using ostrel::vxr::build_bank_status_request;
 using sim::inprocess_device;
 using sim::usb_mode;
@@ -25,32 +26,12 @@ using sim::usb_mode;
 constexpr std::int64_t ms = 1'000'000;
 constexpr std::array<std::uint8_t, 2> t_or_e{'T', 'E'};
 
-// A device with the given versions, connected in `mode`, and a buffer for the queries.
-struct connected {
-    explicit connected(usb_mode mode, const std::vector<const char*>& faults = {}) {
-        dev = &inprocess_device::reset({.mode = mode,
-                                        .app_version = "1.2.3",
-                                        .bootloader_version = "BL-7",
-                                        .bridge_version = "VXR 9"});
-        for (const char* rule : faults) {
-            dev->arm(rule);
-        }
-        EXPECT_TRUE(mode == usb_mode::application ? device.connect_app()
-                                                  : device.connect_bootloader());
-        start = dev->now_ns();
-    }
-    double waited_ms() const { return static_cast<double>(dev->now_ns() - start) / ms; }
-
-    inprocess_device* dev;
-    device_link device;
-    hid_report buffer{};
-    std::int64_t start;
-};
+const sim::device_options versions{
+    .app_version = "1.2.3", .bootloader_version = "BL-7", .bridge_version = "VXR 9"};
 
 TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
-    auto& dev = inprocess_device::reset();
-    device_link device;
-    ASSERT_TRUE(device.connect_bootloader());
+    auto& dev = fresh_device();
+    const device_link device = connected(usb_mode::bootloader);
     EXPECT_TRUE(device.bootloader_open());
     EXPECT_FALSE(device.app_open());
     ASSERT_EQ(dev.requests.size(), 1u);
@@ -67,9 +48,6 @@ TEST(ConnectBootloader, SwitchesFromApplicationAndReopensAfter250ms) {
     EXPECT_EQ(dev.state().mode, usb_mode::bootloader);
 }
 
-// Each application query and command: its answer past stray reports, or its deadline when
-// the answer does not come (an earlier reply left in the buffer is not taken for it; a
-// device that streams unrelated reports does not hold it for ever; a refusal ends it).
 // A link opens only the device its run claimed: none when the run found none, and by the id
 // alone only the one listed, never one of several.
 TEST(ConnectApp, OpensNoDeviceTheRunDidNotClaim) {
@@ -87,11 +65,14 @@ TEST(ConnectApp, OpensNoDeviceTheRunDidNotClaim) {
     }
 }
 
+// Each application query and command: its answer past stray reports, or its deadline when
+// the answer does not come (an earlier reply left in the buffer is not taken for it; a
+// device that streams unrelated reports does not hold it for ever; a refusal ends it).
 TEST(ApplicationChannel, EveryQueryAnswersOrGivesUpAtItsDeadline) {
     enum class ask : std::uint8_t { app_version, bridge_version, bank_status };
     const struct {
         ask what;
-        std::vector<const char*> faults;
+        std::vector<std::string> faults;
         std::optional<std::string> answer;
         double min_ms, max_ms;
     } rows[] = {
@@ -109,21 +90,25 @@ TEST(ApplicationChannel, EveryQueryAnswersOrGivesUpAtItsDeadline) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.faults.empty() ? "" : row.faults[0]);
-        connected c(usb_mode::application, row.faults);
-        c.buffer[0] = 'N';
+        auto& dev = fresh_device(versions, row.faults);
+        device_link device = connected();
+        const std::int64_t start = dev.now_ns();
+        hid_report buffer{};
+        buffer[0] = 'N';
         std::optional<std::string> answer;
         if (row.what == ask::bank_status) {
-            const auto reply = c.device.app_command(build_bank_status_request(), 'T');
+            const auto reply = device.app_command(build_bank_status_request(), 'T');
             answer = reply ? std::optional<std::string>(std::string(1, char((*reply)[0])))
                            : std::nullopt;
         } else {
-            answer = row.what == ask::bridge_version ? c.device.read_bridge_version(c.buffer)
-                                                     : c.device.read_app_version(c.buffer);
+            answer = row.what == ask::bridge_version ? device.read_bridge_version(buffer)
+                                                     : device.read_app_version(buffer);
         }
+        const double waited_ms = static_cast<double>(dev.now_ns() - start) / ms;
         EXPECT_EQ(answer, row.answer);
-        EXPECT_GE(c.waited_ms(), row.min_ms);
-        EXPECT_LE(c.waited_ms(), row.max_ms);
-        EXPECT_EQ(c.dev->requests.size(), 1u);
+        EXPECT_GE(waited_ms, row.min_ms);
+        EXPECT_LE(waited_ms, row.max_ms);
+        EXPECT_EQ(dev.requests.size(), 1u);
     }
 }
 
@@ -145,24 +130,25 @@ TEST(ReadReply, DeviceThatLeftIsPolledOncePerMillisecondNotSpun) {
     hid_close(handle);
 }
 
+// The bootloader's version: the first report whole, whatever its first byte; its bytes 2 to 64
+// go out as an earlier reply left them. A reply without a report id is read as text.
 TEST(VersionQuery, BootloaderTakesTheFirstReportWholeWhateverItsFirstByte) {
-    connected c(usb_mode::bootloader, {"stray:boot/*=1"});
-    c.buffer.fill(0xAB);  // what an earlier reply left: bytes 2 to 64 go out as they stand
-    const auto version = c.device.read_bootloader_version(c.buffer);
+    auto& dev = fresh_device({.mode = usb_mode::bootloader, .bootloader_version = "BL-7"});
+    device_link device = connected(usb_mode::bootloader);
+    hid_report buffer{};
+    EXPECT_EQ(device.read_bootloader_version(buffer), padded("BL-7", 65));
+    dev.arm("stray:boot/*=1");
+    buffer.fill(0xAB);
+    const auto version = device.read_bootloader_version(buffer);
     ASSERT_TRUE(version);
     ASSERT_EQ(version->size(), 65u);
     EXPECT_EQ(version->substr(0, 6), "?stray");
     // The 64-byte input report fills bytes 0 to 63; byte 64 keeps what was there.
     EXPECT_EQ(static_cast<std::uint8_t>(version->back()), 0xAB);
-    const auto& request = c.dev->requests.back();
+    const auto& request = dev.requests.back();
     EXPECT_EQ(request.via, sim::channel::output);
     EXPECT_EQ(request.bytes[1], '*');
     EXPECT_EQ(request.bytes[2], 0xAB);
-}
-
-TEST(VersionQuery, BootloaderReplyWithoutReportIdIsReadAsText) {
-    connected c(usb_mode::bootloader);
-    EXPECT_EQ(c.device.read_bootloader_version(c.buffer), padded("BL-7", 65));
 }
 
 }  // namespace

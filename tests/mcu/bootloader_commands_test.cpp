@@ -26,8 +26,7 @@ TEST_F(BootloaderCommands, MisalignedOrMisSizedRequestsAreRefusedWithoutSending)
 // A refusal queued behind a chunk fails the next chunk, or the page in the drain before 'P'.
 TEST_F(BootloaderCommands, RefusedChunkFailsThePageBeforeItsProgramRequest) {
     for (const int nth : {3, 16}) {
-        SetUp();
-        dev->arm("badstatus:boot/D@" + std::to_string(nth));
+        fresh({"badstatus:boot/D@" + std::to_string(nth)});
         EXPECT_FALSE(mcu_write_page(device, 0x404000, byte_vector(512, 0x44)));
         EXPECT_EQ(commands(), std::string(std::min(nth + 1, 16), 'D'));
     }

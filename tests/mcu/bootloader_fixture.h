@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "device/device_link.h"
 #include "sim/inprocess_device.h"
 #include "tests/support/request_layout.h"
+#include "tests/support/virtual_device.h"
 
 // A virtual device running its bootloader with a connected device object.
 namespace ostrel::testing {
@@ -15,9 +17,13 @@ inline constexpr std::int64_t ms = 1'000'000;
 
 class BootloaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dev = &sim::inprocess_device::reset({.mode = sim::usb_mode::bootloader});
-        ASSERT_TRUE(device.connect_bootloader());
+    void SetUp() override { fresh(); }
+
+    // A fresh device in its bootloader, `faults` armed, and the link connected to it.
+    void fresh(const std::vector<std::string>& faults = {}) {
+        device = {};  // closed while its device is there
+        dev = &fresh_device({.mode = sim::usb_mode::bootloader}, faults);
+        device = connected(sim::usb_mode::bootloader);
     }
 
     // The command bytes of every request so far, e.g. "DDP"; a request of a layout the device

@@ -94,7 +94,7 @@ TEST_F(FlashUpdate, FailedEraseOrEmptyImageFallsBackToTheWholeArea) {
     const std::string empty =
         hex_line(4, 0, {0x00, 0x40}) + "\n" + hex_line(0, 0x4000, {}) + "\n" + hex_eof;
     const struct {
-        std::vector<const char*> faults;
+        std::vector<std::string> faults;
         bytes data;
         const char* erases;  // the requests before the first 'D'
         bool loaded;
@@ -106,11 +106,8 @@ TEST_F(FlashUpdate, FailedEraseOrEmptyImageFallsBackToTheWholeArea) {
         {{"refuse:boot/0x22"}, {}, "\"", false},
     };
     for (const auto& c : cases) {
-        SetUp();
+        fresh(c.faults);
         std::memset(dev->state().mcu_flash, 0x00, sim::mcu_flash_size);
-        for (const char* fault : c.faults) {
-            dev->arm(fault);
-        }
         write_file(path, c.data.empty() ? empty : hex_file(start, c.data));
         EXPECT_EQ(load_file({}), c.loaded);  // no progress callback
         EXPECT_EQ(commands().substr(0, commands().find('D')), c.erases);

@@ -12,8 +12,31 @@ bool area_holds(const sim::device_state& state, sim::bridge_area where, image_by
                       state.bridge_flash + where.start + where.size, image.begin() + source);
 }
 
+constexpr std::size_t config_pair = 0;  // banks 0 and 1
+constexpr std::size_t fw_pair = 2;      // banks 2 and 3
+
+// Whether bank `index` (0 to 3, as its bit in the bank status) holds the image's copy.
+bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes image,
+                copy_match match) {
+    const sim::bridge_area bank = sim::bridge_banks[index];
+    const std::uint32_t written = sim::bridge_banks[index & ~std::size_t{1}].start;
+    return area_holds(state, bank, image, written) ||
+           (match == copy_match::written_or_own && area_holds(state, bank, image, bank.start));
+}
+
 std::size_t bank_in_use(const sim::device_state& state, std::size_t pair) {
     return sim::bank_valid(state, pair + 1) ? pair + 1 : pair;
+}
+
+// Whether the bridge starts from the image: in each pair the bank it starts from (bank 1
+// when valid, else bank 0) is valid and holds the image; the esm region holds the image's.
+bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match match) {
+    const auto pair_runs = [&](std::size_t pair) {
+        const std::size_t bank = bank_in_use(state, pair);
+        return sim::bank_valid(state, bank) && bank_holds(state, bank, image, match);
+    };
+    return pair_runs(config_pair) && pair_runs(fw_pair) &&
+           area_holds(state, sim::bridge_esm, image, sim::bridge_esm.start);
 }
 
 // Whether each pair has exactly one valid bank, as an update leaves it.
@@ -36,23 +59,6 @@ bool no_partial_copy_valid(const sim::device_state& state, image_bytes before, i
 }
 
 }  // namespace
-
-bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes image,
-                copy_match match) {
-    const sim::bridge_area bank = sim::bridge_banks[index];
-    const std::uint32_t written = sim::bridge_banks[index & ~std::size_t{1}].start;
-    return area_holds(state, bank, image, written) ||
-           (match == copy_match::written_or_own && area_holds(state, bank, image, bank.start));
-}
-
-bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match match) {
-    const auto pair_runs = [&](std::size_t pair) {
-        const std::size_t bank = bank_in_use(state, pair);
-        return sim::bank_valid(state, bank) && bank_holds(state, bank, image, match);
-    };
-    return pair_runs(config_pair) && pair_runs(fw_pair) &&
-           area_holds(state, sim::bridge_esm, image, sim::bridge_esm.start);
-}
 
 bool interruption_safe(const sim::device_state& state, std::uint8_t banks_before,
                        image_bytes before, image_bytes image, copy_match match) {

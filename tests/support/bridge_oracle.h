@@ -23,17 +23,6 @@ enum class copy_match {
     written_or_own,
 };
 
-inline constexpr std::size_t config_pair = 0;  // banks 0 and 1
-inline constexpr std::size_t fw_pair = 2;      // banks 2 and 3
-
-// Whether bank `index` (0 to 3, as its bit in the bank status) holds the image's copy.
-bool bank_holds(const sim::device_state& state, std::size_t index, image_bytes image,
-                copy_match match);
-
-// Whether the bridge starts from the image: in each pair the bank it starts from (bank 1
-// when valid, else bank 0) is valid and holds the image; the esm region holds the image's.
-bool bridge_runs(const sim::device_state& state, image_bytes image, copy_match match);
-
 // What any sequence of interrupted or failed updates must leave, judged against the flash
 // before the first of them (`before`, whose valid banks bits 0 to 3 of `banks_before` name):
 // each pair that had a valid bank has one, and every valid bank holds a whole copy, the one

@@ -11,26 +11,6 @@
 
 namespace bridge_test {
 
-std::string write_image(const temp_dir& dir, const std::string& name, const image& bytes) {
-    write_file(dir.file(name), bytes);
-    return dir.file(name);
-}
-
-sim::inprocess_device& device_holding(const image& old_image, std::uint8_t valid_banks,
-                                      const sim::device_options& options) {
-    auto& dev = sim::inprocess_device::reset(options);
-    sim::load_bridge_flash(dev.state(), old_image);
-    invalidate_banks(dev.state().bridge_flash, valid_banks);
-    sim::refresh_bridge(dev.state());
-    return dev;
-}
-
-ostrel::device_link connected() {
-    ostrel::device_link device;
-    EXPECT_TRUE(device.connect_app());
-    return device;
-}
-
 std::vector<std::string> requests(const sim::inprocess_device& dev) {
     std::vector<std::string> out;
     std::string head;  // the last word without its count

@@ -43,7 +43,8 @@ TEST(FirmwareTask, GivesUpWaitingForTheApplicationAfterMoreThan15Seconds) {
                               "\nFirmware progress: 0%\nFirmware progress: 50%\n"
                               "Firmware load complete!\n");
     EXPECT_EQ(result.err,
-              "The application did not start after the load.\nThe Ostrel left USB to restart as its application (USB id 1209:0101) and did "
+              "The application did not start after the load.\nThe Ostrel left USB to restart as "
+              "its application (USB id 1209:0101) and did "
               "not come back within 15 s: unplug it, plug it back in and try again.\n");
     EXPECT_EQ(result.status, 1);
     const std::int64_t restart = dev.requests.back().time_ns;  // the 'B' that starts it
