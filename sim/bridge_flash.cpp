@@ -6,16 +6,13 @@
 #include <cstring>
 
 #include "sim/model.h"
+#include "sim/request_decode.h"
 
 namespace sim {
 namespace {
 
-constexpr std::uint32_t sector_size = 0x1000;
-constexpr std::uint32_t block_size = 0x10000;
 constexpr std::uint32_t trailer_size = bridge_trailer_size;
 constexpr std::size_t max_chunk = 32;
-constexpr char erase_word[] = "KQWIPEZON";
-constexpr std::size_t erase_word_size = sizeof erase_word - 1;
 
 using bank = bridge_area;
 constexpr const bridge_area (&banks)[4] = bridge_banks;
@@ -47,7 +44,7 @@ std::uint8_t trailer_bits(const device_state& state) {
 const char* version_field_text(const device_state& state) {
     const bank* in_use = trailer_valid(state, banks[fw_bank1])   ? &banks[fw_bank1]
                          : trailer_valid(state, banks[fw_bank0]) ? &banks[fw_bank0]
-                                                              : nullptr;
+                                                                 : nullptr;
     if (in_use == nullptr) {
         return nullptr;
     }
@@ -68,13 +65,6 @@ const char* version_field_text(const device_state& state) {
     return reinterpret_cast<const char*>(field);
 }
 
-std::uint32_t u32_at(const request_bytes& request, std::size_t at) {
-    return static_cast<std::uint32_t>(request[at]) |
-           static_cast<std::uint32_t>(request[at + 1]) << 8 |
-           static_cast<std::uint32_t>(request[at + 2]) << 16 |
-           static_cast<std::uint32_t>(request[at + 3]) << 24;
-}
-
 // Whether [address, address + length) lies inside the flash.
 bool inside(std::uint32_t address, std::uint64_t length) {
     return std::uint64_t{address} + length <= bridge_flash_size;
@@ -87,9 +77,9 @@ command_outcome reply(std::uint8_t code) {
     return outcome;
 }
 
-command_outcome checksum(const device_state& state, const request_bytes& request) {
-    const std::uint32_t address = u32_at(request, 2);
-    const std::uint32_t length = u32_at(request, 6);
+command_outcome checksum(const device_state& state, const request_fields& request) {
+    const std::uint32_t address = request.address;
+    const std::uint32_t length = request.length;
     if (!inside(address, length)) {
         return reply('E');
     }
@@ -105,15 +95,15 @@ command_outcome checksum(const device_state& state, const request_bytes& request
     return outcome;
 }
 
-command_outcome write_chunk(device_state& state, const request_bytes& request, bool apply) {
-    const std::size_t count = request[2];
-    const std::uint32_t address = u32_at(request, 3);
+command_outcome write_chunk(device_state& state, const request_fields& request, bool apply) {
+    const std::size_t count = request.length;
+    const std::uint32_t address = request.address;
     if (count == 0 || count > max_chunk || !inside(address, count)) {
         return reply('E');
     }
     if (apply) {
         for (std::size_t i = 0; i < count; ++i) {
-            state.bridge_flash[address + i] &= request[7 + i];
+            state.bridge_flash[address + i] &= request.data[i];
         }
         refresh_bridge(state);
     }
@@ -122,12 +112,10 @@ command_outcome write_chunk(device_state& state, const request_bytes& request, b
 
 // Sector form: 'D', 0x80, sector number; block form: 'D', block number, 0x00. Both carry
 // the confirmation word in bytes 4 to 12; without it nothing is erased.
-command_outcome erase(device_state& state, const request_bytes& request, bool apply) {
-    const bool sector_form = request[2] == 0x80;
-    const std::uint32_t start = sector_form ? request[3] * sector_size : request[2] * block_size;
-    const std::uint32_t size = sector_form ? sector_size : block_size;
-    const bool word = std::memcmp(&request[4], erase_word, erase_word_size) == 0;
-    if (!word || (!sector_form && request[3] != 0x00) || !inside(start, size)) {
+command_outcome erase(device_state& state, const request_fields& request, bool apply) {
+    const std::uint32_t start = request.address;
+    const std::uint32_t size = request.length;
+    if (!request.confirmed || !inside(start, size)) {
         return reply('E');
     }
     if (apply) {
@@ -178,8 +166,9 @@ void load_bridge_flash(device_state& state, std::span<const std::uint8_t> image)
     refresh_bridge(state);
 }
 
-command_outcome bridge_command(device_state& state, const request_bytes& request, bool apply) {
-    switch (request[1]) {
+command_outcome bridge_command(device_state& state, const request_bytes& bytes, bool apply) {
+    const request_fields request = decode_request(usb_mode::application, bytes);
+    switch (request.command) {
         case 'T': {
             refresh_bridge(state);
             command_outcome outcome = reply('T');
