@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sim/model.h"
+#include "sim/pseudo_random.h"
 #include "sim/request_decode.h"
 
 namespace sim {
@@ -125,14 +126,6 @@ command_outcome erase(device_state& state, const request_fields& request, bool a
     return reply('$');
 }
 
-// xorshift32: the same bytes for the same seed everywhere.
-std::uint32_t next_random(std::uint32_t& x) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return x;
-}
-
 }  // namespace
 
 bool bank_valid(const device_state& state, std::size_t index) {
@@ -187,11 +180,7 @@ command_outcome bridge_command(device_state& state, const request_bytes& bytes, 
 }
 
 std::vector<std::uint8_t> make_fullrom_image(std::uint32_t seed, const std::string& version) {
-    std::vector<std::uint8_t> image(bridge_flash_size);
-    std::uint32_t x = seed == 0 ? 0x9E3779B9 : seed;
-    for (std::uint8_t& byte : image) {
-        byte = static_cast<std::uint8_t>(next_random(x) >> 24);
-    }
+    std::vector<std::uint8_t> image = pseudo_random_bytes(bridge_flash_size, seed);
     for (const std::size_t first : {std::size_t{0}, fw_bank0}) {
         const bank& b = banks[first];
         const std::uint32_t trailer = trailer_of(b);

@@ -41,8 +41,6 @@ enum class chaos_act : std::uint8_t {
     count
 };
 
-const char* chaos_act_name(chaos_act act);
-
 // What the chaos mode decided for one request, before the device handles it.
 struct chaos_turn {
     chaos_act act = chaos_act::normal;
@@ -61,8 +59,5 @@ void chaos_finish(device_state& state, std::int64_t now_ns, usb_mode mode,
 // Lets the reports of a storm arrive; when the next one is due.
 void chaos_settle(device_state& state, std::int64_t now_ns);
 std::int64_t chaos_next_event_ns(const device_state& state);
-
-// Disarms the chaos mode and ends a storm; what it recorded stays.
-void end_chaos(device_state& state);
 
 }  // namespace sim

@@ -39,7 +39,6 @@ class inprocess_device {
     std::int64_t now_ns() const { return now_ns_; }
     void advance_ns(std::int64_t ns) { now_ns_ += ns; }
     void advance_to_ns(std::int64_t time_ns);
-    double now_ms() const { return static_cast<double>(now_ns_) / 1e6; }
 
     // Convenience for tests: arm a fault written in the rule syntax of `ostrel_sim fault`.
     void arm(const std::string& rule);

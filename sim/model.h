@@ -116,6 +116,13 @@ namespace sim {
 // delivers `length` bytes (0: all 64). A full queue drops it, as the kernel's does.
 void queue_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data,
                   std::uint32_t length = 0);
+// Lets the reports of a stream arrive up to `now_ns`, one a millisecond from `next_ns` on and
+// none after `until_ns`, each made by `report` for the device's mode and its time; a backlog
+// is capped at what the input queue holds. `next_ns` moves on past the reports sent. The
+// stream fault and the chaos mode's storm both send their reports so.
+void stream_reports(device_state& state, std::int64_t& next_ns, std::int64_t now_ns,
+                    std::int64_t until_ns,
+                    reply_bytes (*report)(usb_mode mode, std::int64_t at_ns));
 // The device leaves USB at `now_ns` and comes back as `next` after its re-enumeration
 // delay, or never when `next` is absent; the input queue is lost.
 void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next);
