@@ -1,9 +1,5 @@
 #pragma once
 
-#include <cstdint>
-
-#include "sim/model.h"
-
 // The chaos mode of the virtual Ostrel, armed with the fault rule chaos=SEED (optionally
 // chaos:COMMAND=SEED, chaos:boot/P=SEED... to limit it to some requests). From the seed it
 // decides, for every request it sees, whether the device answers as it should or does one
@@ -20,6 +16,10 @@
 // earned (the command was not carried out, the report is a copy, an invention or late),
 // and a bootloader 'D' dropped without a refusal, since the host takes silence for
 // acceptance there.
+#include <cstdint>
+
+#include "sim/model.h"
+
 namespace sim {
 
 enum class chaos_act : std::uint8_t {

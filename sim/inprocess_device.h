@@ -1,5 +1,7 @@
 #pragma once
 
+// The virtual Ostrel inside the test process, with a virtual clock that the program's
+// waits and the device's replies move forward. Linked only into tests.
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -7,8 +9,6 @@
 
 #include "sim/model.h"
 
-// The virtual Ostrel inside the test process, with a virtual clock that the program's
-// waits and the device's replies move forward. Linked only into tests.
 namespace sim {
 
 struct open_attempt {

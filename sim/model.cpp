@@ -1,3 +1,6 @@
+// The virtual Ostrel's behaviour over its state (sim/model.h): presence on USB and
+// re-enumeration, requests and their replies, the input queue, and what each fault kind
+// (sim/fault_kinds.h) does to a request.
 #include "sim/model.h"
 
 #include <algorithm>

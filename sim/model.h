@@ -1,5 +1,8 @@
 #pragma once
 
+// The behaviour of the virtual Ostrel over its state: USB presence and re-enumeration,
+// requests in, input reports out, faults. Time is passed in by the caller (a real clock
+// in the shared library, a virtual one in the in-process tests).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -8,9 +11,6 @@
 
 #include "sim/device_state.h"
 
-// The behaviour of the virtual Ostrel over its state: USB presence and re-enumeration,
-// requests in, input reports out, faults. Time is passed in by the caller (a real clock
-// in the shared library, a virtual one in the in-process tests).
 namespace sim {
 
 inline constexpr std::uint16_t app_product_id = 0x0101;

@@ -1,3 +1,4 @@
+// What the bridge tests share (tests/vxr/bridge_support.h).
 #include "tests/vxr/bridge_support.h"
 
 #include <algorithm>
