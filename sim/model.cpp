@@ -342,14 +342,6 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
     return true;
 }
 
-std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns) {
-    const auto report = take_input_report(state, now_ns);
-    if (!report) {
-        return std::nullopt;
-    }
-    return report->bytes;
-}
-
 std::optional<input_report> take_input_report(device_state& state, std::int64_t now_ns) {
     std::size_t pick = state.queue_count;
     for (std::size_t i = 0; i < state.queue_count; ++i) {

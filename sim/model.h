@@ -70,10 +70,9 @@ bool openable(const device_state& state);
 bool receive(device_state& state, std::int64_t now_ns, channel via,
              std::span<const std::uint8_t> report, request_record& record);
 
-// The oldest input report that has arrived by `now_ns`, removed from the queue.
-std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns);
-// The same with the number of bytes a read of it delivers (1 to 64; fewer than 64 only
-// when the chaos mode cut it short).
+// The oldest input report that has arrived by `now_ns`, removed from the queue, with the
+// number of bytes a read of it delivers (1 to 64; fewer than 64 only when the chaos mode cut
+// it short).
 struct input_report {
     reply_bytes bytes;
     std::size_t length;
