@@ -159,9 +159,9 @@ void load_bridge_flash(device_state& state, std::span<const std::uint8_t> image)
     refresh_bridge(state);
 }
 
-command_outcome bridge_command(device_state& state, const request_bytes& bytes, bool apply) {
-    const request_fields request = decode_request(usb_mode::application, bytes);
-    switch (request.command) {
+command_outcome bridge_command(device_state& state, const request_bytes& request, bool apply) {
+    const request_fields fields = decode_request(usb_mode::application, request);
+    switch (fields.command) {
         case 'T': {
             refresh_bridge(state);
             command_outcome outcome = reply('T');
@@ -169,11 +169,11 @@ command_outcome bridge_command(device_state& state, const request_bytes& bytes, 
             return outcome;
         }
         case 'K':
-            return checksum(state, request);
+            return checksum(state, fields);
         case 'A':
-            return write_chunk(state, request, apply);
+            return write_chunk(state, fields, apply);
         case 'D':
-            return erase(state, request, apply);
+            return erase(state, fields, apply);
         default:
             return reply('E');  // a command the firmware does not know
     }

@@ -47,21 +47,21 @@ enum class fault_value : std::uint8_t { unused, needed, signal };
 enum class fault_reach : std::uint8_t { matching, every, none };
 
 struct fault_kind_row {
-    fault_kind kind;
     const char* name;
+    fault_kind kind;
     fault_value value;
     fault_reach reach;
 };
 
 inline constexpr fault_kind_row fault_kinds[] = {
 #define SIM_FAULT_ROW(kind, name, value, reach, effect) \
-    {fault_kind::kind, name, fault_value::value, fault_reach::reach},
+    {name, fault_kind::kind, fault_value::value, fault_reach::reach},
     SIM_FAULT_KINDS(SIM_FAULT_ROW)
 #undef SIM_FAULT_ROW
 };
 
 // What a rule of no kind (none, or a number no row has) is: nothing, looking at no request.
-inline constexpr fault_kind_row no_fault_row{fault_kind::none, "?", fault_value::unused,
+inline constexpr fault_kind_row no_fault_row{"?", fault_kind::none, fault_value::unused,
                                              fault_reach::none};
 
 // The row of `kind`.
