@@ -36,6 +36,7 @@
 
 #include "sim/bridge_flash.h"
 #include "sim/inprocess_device.h"
+#include "sim/request_decode.h"
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/bridge_oracle.h"
 #include "tests/support/cli_run.h"
@@ -121,10 +122,10 @@ bool unmade(const std::string& rule) {
     std::uint32_t left = std::stoul(rule.substr(at + 1));
     for (const sim::request_record& r : sim::inprocess_device::current().requests) {
         const bool app = r.mode == sim::usb_mode::application;
-        if ((any || (r.bytes[1] == static_cast<std::uint8_t>(rule[at - 1]) && boot != app)) &&
+        const sim::request_fields f = sim::decode_request(r.mode, r.bytes);
+        if ((any || (f.command == static_cast<std::uint8_t>(rule[at - 1]) && boot != app)) &&
             --left == 0) {
-            return !app || (r.bytes[1] == 'A' && r.bytes[2] == 1) ||
-                   (r.bytes[1] == 'D' && r.bytes[2] != 0x80);
+            return !app || (f.command == 'A' && f.length == 1) || (f.command == 'D' && !f.sector);
         }
     }
     return false;

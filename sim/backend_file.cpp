@@ -135,9 +135,7 @@ std::string device_path(std::size_t index) {
 }
 
 std::int64_t now_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+    return state_clock_ns();
 }
 
 void wait_until_ns(std::int64_t time_ns) {

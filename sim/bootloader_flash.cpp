@@ -22,7 +22,7 @@
 #include <cstring>
 
 #include "sim/model.h"
-#include "sim/request_log.h"
+#include "sim/request_decode.h"
 
 namespace sim {
 namespace {
@@ -47,17 +47,6 @@ command_outcome status(std::uint8_t code, std::uint8_t command) {
     return outcome;
 }
 
-std::uint32_t address_of(const request_bytes& request) {
-    return static_cast<std::uint32_t>(request[3]) | static_cast<std::uint32_t>(request[4]) << 8 |
-           static_cast<std::uint32_t>(request[5]) << 16 |
-           static_cast<std::uint32_t>(request[6]) << 24;
-}
-
-// Whether the CRC after `data_bytes` data bytes matches the frame.
-bool crc_matches(const request_bytes& request, std::size_t data_bytes) {
-    return frame_crc8({request.data() + 1, 6 + data_bytes}) == request[7 + data_bytes];
-}
-
 bool in_area(std::uint32_t address, std::uint32_t length) {
     return address >= mcu_flash_base && address < area_end && length <= area_end - address;
 }
@@ -74,15 +63,15 @@ std::uint32_t sector_start(std::uint32_t address) {
     return *(std::upper_bound(std::begin(sector_starts), std::end(sector_starts), address) - 1);
 }
 
-command_outcome data_chunk(device_state& state, const request_bytes& request, bool apply) {
-    const std::uint8_t count = request[2];
+command_outcome data_chunk(device_state& state, const request_fields& request, bool apply) {
+    const std::uint32_t count = request.length;
     if (count == 0 || count > chunk_size) {
         return status(status_bad_request, 'D');
     }
-    if (!crc_matches(request, count)) {
+    if (!request.crc_ok) {
         return status(status_bad_crc, 'D');
     }
-    const std::uint32_t address = address_of(request);
+    const std::uint32_t address = request.address;
     if (address % chunk_size != 0 || !in_area(address, count)) {
         return status(status_bad_address, 'D');
     }
@@ -94,19 +83,19 @@ command_outcome data_chunk(device_state& state, const request_bytes& request, bo
             std::memset(state.mcu_page_arrived, 0, page_size);
         }
         const std::uint32_t at = address - page;
-        std::memcpy(state.mcu_page_data + at, request.data() + 7, count);
+        std::memcpy(state.mcu_page_data + at, request.data.data(), count);
         std::memset(state.mcu_page_arrived + at, 1, count);
     }
     return status(status_ok, 'D');
 }
 
-command_outcome program_page(device_state& state, const request_bytes& request, bool apply) {
-    if (!crc_matches(request, 0)) {
+command_outcome program_page(device_state& state, const request_fields& request, bool apply) {
+    if (!request.crc_ok) {
         return status(status_bad_crc, 'P');
     }
-    const std::uint32_t page = address_of(request);
-    if (request[2] != 0 || page % page_size != 0 || !in_area(page, page_size)) {
-        return status(request[2] != 0 ? status_bad_request : status_bad_address, 'P');
+    const std::uint32_t page = request.address;
+    if (request.argument != 0 || page % page_size != 0 || !in_area(page, page_size)) {
+        return status(request.argument != 0 ? status_bad_request : status_bad_address, 'P');
     }
     if (!apply) {
         return status(status_ok, 'P');
@@ -129,12 +118,12 @@ command_outcome program_page(device_state& state, const request_bytes& request, 
     return status(status_ok, 'P');
 }
 
-command_outcome erase_command(device_state& state, const request_bytes& request, bool apply) {
-    if (!crc_matches(request, 0)) {
+command_outcome erase_command(device_state& state, const request_fields& request, bool apply) {
+    if (!request.crc_ok) {
         return status(status_bad_crc, 'e');
     }
-    const std::uint8_t mode = request[2];
-    const std::uint32_t address = address_of(request);
+    const std::uint8_t mode = request.argument;
+    const std::uint32_t address = request.address;
     if (mode > 2) {
         return status(status_bad_request, 'e');
     }
@@ -158,9 +147,8 @@ command_outcome erase_command(device_state& state, const request_bytes& request,
     return status(status_ok, 'e');
 }
 
-command_outcome fallback_erase(device_state& state, const request_bytes& request, bool apply) {
-    if (!std::all_of(request.begin() + 2, request.end(),
-                     [](std::uint8_t b) { return b == 0x41; })) {
+command_outcome fallback_erase(device_state& state, const request_fields& request, bool apply) {
+    if (!request.filled) {
         return status(status_bad_request, 0x22);
     }
     if (apply) {
@@ -173,17 +161,18 @@ command_outcome fallback_erase(device_state& state, const request_bytes& request
 
 command_outcome bootloader_flash_command(device_state& state, const request_bytes& request,
                                          bool apply) {
-    switch (request[1]) {
+    const request_fields fields = decode_request(usb_mode::bootloader, request);
+    switch (fields.command) {
         case 'D':
-            return data_chunk(state, request, apply);
+            return data_chunk(state, fields, apply);
         case 'P':
-            return program_page(state, request, apply);
+            return program_page(state, fields, apply);
         case 'e':
-            return erase_command(state, request, apply);
+            return erase_command(state, fields, apply);
         case 0x22:
-            return fallback_erase(state, request, apply);
+            return fallback_erase(state, fields, apply);
         default:
-            return status(status_unknown, request[1]);
+            return status(status_unknown, fields.command);
     }
 }
 

@@ -6,16 +6,14 @@
 #include <cstring>
 
 #include "sim/model.h"
+#include "sim/pseudo_random.h"
+#include "sim/request_decode.h"
 
 namespace sim {
 namespace {
 
-constexpr std::uint32_t sector_size = 0x1000;
-constexpr std::uint32_t block_size = 0x10000;
 constexpr std::uint32_t trailer_size = bridge_trailer_size;
 constexpr std::size_t max_chunk = 32;
-constexpr char erase_word[] = "KQWIPEZON";
-constexpr std::size_t erase_word_size = sizeof erase_word - 1;
 
 using bank = bridge_area;
 constexpr const bridge_area (&banks)[4] = bridge_banks;
@@ -47,7 +45,7 @@ std::uint8_t trailer_bits(const device_state& state) {
 const char* version_field_text(const device_state& state) {
     const bank* in_use = trailer_valid(state, banks[fw_bank1])   ? &banks[fw_bank1]
                          : trailer_valid(state, banks[fw_bank0]) ? &banks[fw_bank0]
-                                                              : nullptr;
+                                                                 : nullptr;
     if (in_use == nullptr) {
         return nullptr;
     }
@@ -68,13 +66,6 @@ const char* version_field_text(const device_state& state) {
     return reinterpret_cast<const char*>(field);
 }
 
-std::uint32_t u32_at(const request_bytes& request, std::size_t at) {
-    return static_cast<std::uint32_t>(request[at]) |
-           static_cast<std::uint32_t>(request[at + 1]) << 8 |
-           static_cast<std::uint32_t>(request[at + 2]) << 16 |
-           static_cast<std::uint32_t>(request[at + 3]) << 24;
-}
-
 // Whether [address, address + length) lies inside the flash.
 bool inside(std::uint32_t address, std::uint64_t length) {
     return std::uint64_t{address} + length <= bridge_flash_size;
@@ -87,9 +78,9 @@ command_outcome reply(std::uint8_t code) {
     return outcome;
 }
 
-command_outcome checksum(const device_state& state, const request_bytes& request) {
-    const std::uint32_t address = u32_at(request, 2);
-    const std::uint32_t length = u32_at(request, 6);
+command_outcome checksum(const device_state& state, const request_fields& request) {
+    const std::uint32_t address = request.address;
+    const std::uint32_t length = request.length;
     if (!inside(address, length)) {
         return reply('E');
     }
@@ -105,15 +96,15 @@ command_outcome checksum(const device_state& state, const request_bytes& request
     return outcome;
 }
 
-command_outcome write_chunk(device_state& state, const request_bytes& request, bool apply) {
-    const std::size_t count = request[2];
-    const std::uint32_t address = u32_at(request, 3);
+command_outcome write_chunk(device_state& state, const request_fields& request, bool apply) {
+    const std::size_t count = request.length;
+    const std::uint32_t address = request.address;
     if (count == 0 || count > max_chunk || !inside(address, count)) {
         return reply('E');
     }
     if (apply) {
         for (std::size_t i = 0; i < count; ++i) {
-            state.bridge_flash[address + i] &= request[7 + i];
+            state.bridge_flash[address + i] &= request.data[i];
         }
         refresh_bridge(state);
     }
@@ -122,12 +113,10 @@ command_outcome write_chunk(device_state& state, const request_bytes& request, b
 
 // Sector form: 'D', 0x80, sector number; block form: 'D', block number, 0x00. Both carry
 // the confirmation word in bytes 4 to 12; without it nothing is erased.
-command_outcome erase(device_state& state, const request_bytes& request, bool apply) {
-    const bool sector_form = request[2] == 0x80;
-    const std::uint32_t start = sector_form ? request[3] * sector_size : request[2] * block_size;
-    const std::uint32_t size = sector_form ? sector_size : block_size;
-    const bool word = std::memcmp(&request[4], erase_word, erase_word_size) == 0;
-    if (!word || (!sector_form && request[3] != 0x00) || !inside(start, size)) {
+command_outcome erase(device_state& state, const request_fields& request, bool apply) {
+    const std::uint32_t start = request.address;
+    const std::uint32_t size = request.length;
+    if (!request.confirmed || !inside(start, size)) {
         return reply('E');
     }
     if (apply) {
@@ -135,14 +124,6 @@ command_outcome erase(device_state& state, const request_bytes& request, bool ap
         refresh_bridge(state);
     }
     return reply('$');
-}
-
-// xorshift32: the same bytes for the same seed everywhere.
-std::uint32_t next_random(std::uint32_t& x) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    return x;
 }
 
 }  // namespace
@@ -179,7 +160,8 @@ void load_bridge_flash(device_state& state, std::span<const std::uint8_t> image)
 }
 
 command_outcome bridge_command(device_state& state, const request_bytes& request, bool apply) {
-    switch (request[1]) {
+    const request_fields fields = decode_request(usb_mode::application, request);
+    switch (fields.command) {
         case 'T': {
             refresh_bridge(state);
             command_outcome outcome = reply('T');
@@ -187,22 +169,18 @@ command_outcome bridge_command(device_state& state, const request_bytes& request
             return outcome;
         }
         case 'K':
-            return checksum(state, request);
+            return checksum(state, fields);
         case 'A':
-            return write_chunk(state, request, apply);
+            return write_chunk(state, fields, apply);
         case 'D':
-            return erase(state, request, apply);
+            return erase(state, fields, apply);
         default:
             return reply('E');  // a command the firmware does not know
     }
 }
 
 std::vector<std::uint8_t> make_fullrom_image(std::uint32_t seed, const std::string& version) {
-    std::vector<std::uint8_t> image(bridge_flash_size);
-    std::uint32_t x = seed == 0 ? 0x9E3779B9 : seed;
-    for (std::uint8_t& byte : image) {
-        byte = static_cast<std::uint8_t>(next_random(x) >> 24);
-    }
+    std::vector<std::uint8_t> image = pseudo_random_bytes(bridge_flash_size, seed);
     for (const std::size_t first : {std::size_t{0}, fw_bank0}) {
         const bank& b = banks[first];
         const std::uint32_t trailer = trailer_of(b);

@@ -160,6 +160,15 @@ void vanish(device_state& state, std::int64_t now_ns, dice& d) {
         now_ns + static_cast<std::int64_t>(d.below(longest_absence_ms + 1)) * ns_per_ms;
 }
 
+// A report of a storm, drawn from the time it is sent at.
+reply_bytes storm_report(usb_mode mode, std::int64_t at_ns) {
+    dice d(static_cast<std::uint64_t>(at_ns));
+    reply_bytes report{};
+    report[0] = unrelated_code(mode, d);
+    report[1] = 0x53;  // 'S'torm
+    return report;
+}
+
 bool storming(const device_state& state) {
     const chaos_record& chaos = state.chaos;
     return state.mode != usb_mode::absent && chaos.storm_until_ns > 0 &&
@@ -167,14 +176,6 @@ bool storming(const device_state& state) {
 }
 
 }  // namespace
-
-const char* chaos_act_name(chaos_act act) {
-    constexpr const char* names[] = {"normal",      "wrong_id", "short_reply", "random_reply",
-                                     "refuse",      "flood",    "silence",     "late",
-                                     "unsolicited", "ack_only", "vanish",      "storm"};
-    const auto index = static_cast<std::size_t>(act);
-    return index < std::size(names) ? names[index] : "?";
-}
 
 chaos_turn chaos_begin(device_state& state, usb_mode mode, const request_bytes& request) {
     chaos_turn turn;
@@ -311,32 +312,13 @@ void chaos_finish(device_state& state, std::int64_t now_ns, usb_mode mode,
 
 void chaos_settle(device_state& state, std::int64_t now_ns) {
     chaos_record& chaos = state.chaos;
-    if (!storming(state)) {
-        return;
-    }
-    // A backlog is capped at what the input queue holds.
-    chaos.storm_next_ns = std::max(
-        chaos.storm_next_ns, now_ns - static_cast<std::int64_t>(input_queue_capacity) * ns_per_ms);
-    while (chaos.storm_next_ns <= std::min(now_ns, chaos.storm_until_ns)) {
-        dice d(static_cast<std::uint64_t>(chaos.storm_next_ns));
-        reply_bytes report{};
-        report[0] = unrelated_code(state.mode, d);
-        report[1] = 0x53;  // 'S'torm
-        queue_report(state, chaos.storm_next_ns, report);
-        chaos.storm_next_ns += ns_per_ms;
+    if (storming(state)) {
+        stream_reports(state, chaos.storm_next_ns, now_ns, chaos.storm_until_ns, storm_report);
     }
 }
 
 std::int64_t chaos_next_event_ns(const device_state& state) {
     return storming(state) ? state.chaos.storm_next_ns : std::numeric_limits<std::int64_t>::max();
-}
-
-void end_chaos(device_state& state) {
-    auto* const last =
-        std::remove_if(state.faults, state.faults + state.fault_count,
-                       [](const fault_rule& r) { return r.kind == fault_kind::chaos; });
-    state.fault_count = static_cast<std::uint32_t>(last - state.faults);
-    state.chaos.storm_until_ns = 0;
 }
 
 }  // namespace sim

@@ -1,9 +1,5 @@
 #pragma once
 
-#include <cstdint>
-
-#include "sim/model.h"
-
 // The chaos mode of the virtual Ostrel, armed with the fault rule chaos=SEED (optionally
 // chaos:COMMAND=SEED, chaos:boot/P=SEED... to limit it to some requests). From the seed it
 // decides, for every request it sees, whether the device answers as it should or does one
@@ -20,6 +16,10 @@
 // earned (the command was not carried out, the report is a copy, an invention or late),
 // and a bootloader 'D' dropped without a refusal, since the host takes silence for
 // acceptance there.
+#include <cstdint>
+
+#include "sim/model.h"
+
 namespace sim {
 
 enum class chaos_act : std::uint8_t {
@@ -41,8 +41,6 @@ enum class chaos_act : std::uint8_t {
     count
 };
 
-const char* chaos_act_name(chaos_act act);
-
 // What the chaos mode decided for one request, before the device handles it.
 struct chaos_turn {
     chaos_act act = chaos_act::normal;
@@ -61,8 +59,5 @@ void chaos_finish(device_state& state, std::int64_t now_ns, usb_mode mode,
 // Lets the reports of a storm arrive; when the next one is due.
 void chaos_settle(device_state& state, std::int64_t now_ns);
 std::int64_t chaos_next_event_ns(const device_state& state);
-
-// Disarms the chaos mode and ends a storm; what it recorded stays.
-void end_chaos(device_state& state);
 
 }  // namespace sim

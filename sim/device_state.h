@@ -1,11 +1,13 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
 // The whole state of a virtual Ostrel as plain data, so that it can live in a file mapped
 // into the process (it then survives the program being killed at any point) or in memory
 // (in-process tests). Nothing here holds pointers.
+#include <cstddef>
+#include <cstdint>
+
+#include "sim/fault_kinds.h"
+
 namespace sim {
 
 enum class usb_mode : std::uint8_t { absent = 0, application = 1, bootloader = 2 };
@@ -21,32 +23,15 @@ inline constexpr std::uint32_t mcu_flash_size = 0x7C000;
 // The bridge's SPI flash as the host addresses it.
 inline constexpr std::uint32_t bridge_flash_size = 0x80000;
 
-enum class fault_kind : std::uint8_t {
-    none = 0,
-    no_reply,   // the command gets no reply
-    refuse,     // the command is refused ('E' in application mode, status 0x01 in the bootloader)
-    stray,      // `value` unrelated input reports are queued before each reply
-    no_return,  // after a mode switch the device never comes back
-    stream,     // unrelated input reports arrive without end, one per millisecond
-    unplug,     // the device leaves USB after `value` requests
-    delay,      // the reply comes `value` ms late
-    ack_no_write,  // the command is acknowledged but changes nothing
-    bad_status,    // a report with status 0x01 is queued behind the reply
-    denied,        // the device is listed but cannot be opened (no permission)
-    chaos,         // every request may be answered wrongly, from the seed `value` (sim/chaos.h)
-    kill,          // the program that sent the matching request gets signal `value` (0:
-                   // SIGKILL) once the device has taken it; shipped-program runs only, then
-                   // the rule is disarmed
-};
-
+// A fault armed in the rule syntax of `ostrel_sim fault` (sim/fault_rules.cpp).
 struct fault_rule {
-    fault_kind kind;
+    fault_kind kind;       // sim/fault_kinds.h
     usb_mode mode;         // absent: any mode
     std::uint8_t command;  // 0: any command
     std::uint8_t reserved;
     std::uint32_t nth;    // 0: every matching request; otherwise only the nth one
     std::uint32_t value;  // the kind's number
-    std::uint32_t seen;   // matching requests seen since the rule was armed
+    std::uint32_t seen;   // requests the rule looked at since it was armed (sim/fault_kinds.h)
 };
 
 struct queued_report {

@@ -2,19 +2,13 @@
 //
 //   KIND[:COMMAND][@N][=VALUE]
 //
-// KIND     noreply, refuse, stray, noreturn, stream, unplug, delay, acknowrite, badstatus,
-//          denied, chaos, kill
+// KIND     a fault kind's name (sim/fault_kinds.h)
 // COMMAND  one character, or 0xHH, optionally after "app/" or "boot/" to name the mode
 //          (application/ and bootloader/ work too); without it the rule matches any command
 // N        only the Nth matching request after the rule was armed (1 = the first);
 //          without it every matching request
-// VALUE    stray: reports queued before each reply; unplug: requests before the device
-//          leaves USB; delay: milliseconds; chaos: the seed (sim/chaos.h); kill: the signal
-//          (default 9, SIGKILL)
-// kill     the program that sent the matching request gets the signal right after the
-//          device took it (shipped-program runs under `ostrel_sim run`); the rule is then
-//          disarmed
-#include <algorithm>
+// VALUE    a number, decimal or hexadecimal after 0x; what it is, and whether the kind needs
+//          one, is the kind's row
 #include <charconv>
 #include <csignal>
 #include <cstdio>
@@ -24,21 +18,6 @@
 
 namespace sim {
 namespace {
-
-struct kind_name {
-    const char* name;
-    fault_kind kind;
-    bool needs_value;
-};
-
-constexpr kind_name kind_names[] = {
-    {"noreply", fault_kind::no_reply, false},     {"refuse", fault_kind::refuse, false},
-    {"stray", fault_kind::stray, true},           {"noreturn", fault_kind::no_return, false},
-    {"stream", fault_kind::stream, false},        {"unplug", fault_kind::unplug, true},
-    {"delay", fault_kind::delay, true},           {"acknowrite", fault_kind::ack_no_write, false},
-    {"badstatus", fault_kind::bad_status, false}, {"denied", fault_kind::denied, false},
-    {"chaos", fault_kind::chaos, true},           {"kill", fault_kind::kill, false},
-};
 
 bool parse_number(std::string_view text, std::uint32_t& value) {
     int base = 10;
@@ -65,12 +44,7 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
     fault_rule rule{};
     const std::size_t kind_end = rest.find_first_of(":@=");
     const std::string_view kind = rest.substr(0, kind_end);
-    const kind_name* found = nullptr;
-    for (const kind_name& k : kind_names) {
-        if (kind == k.name) {
-            found = &k;
-        }
-    }
+    const fault_kind_row* found = fault_row_named(kind);
     if (found == nullptr) {
         error = "unknown fault kind '" + std::string(kind) + "'";
         return std::nullopt;
@@ -108,12 +82,12 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
     }
     if (consume_prefix(rest, "=")) {
         if (!parse_number(rest, rule.value) ||
-            (rule.kind == fault_kind::kill && (rule.value == 0 || rule.value >= NSIG))) {
+            (found->value == fault_value::signal && (rule.value == 0 || rule.value >= NSIG))) {
             error = "bad value in '" + text + "'";
             return std::nullopt;
         }
         rest = {};
-    } else if (found->needs_value) {
+    } else if (found->value == fault_value::needed) {
         error = "fault '" + std::string(found->name) + "' needs =VALUE";
         return std::nullopt;
     }
@@ -124,27 +98,9 @@ std::optional<fault_rule> parse_fault_rule(const std::string& text, std::string&
     return rule;
 }
 
-int take_fired_kill(device_state& state) {
-    constexpr int sigkill = 9;  // Linux's number, also for the stand-in under Wine
-    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
-        const fault_rule& rule = state.faults[i];
-        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
-            const int signal = rule.value == 0 ? sigkill : static_cast<int>(rule.value);
-            std::copy(state.faults + i + 1, state.faults + state.fault_count, state.faults + i);
-            --state.fault_count;
-            return signal;
-        }
-    }
-    return 0;
-}
-
 std::string format_fault_rule(const fault_rule& rule) {
-    std::string text = "?";
-    for (const kind_name& k : kind_names) {
-        if (k.kind == rule.kind) {
-            text = k.name;
-        }
-    }
+    const fault_kind_row& row = fault_row(rule.kind);
+    std::string text = row.name;
     if (rule.command != 0) {
         text += ':';
         if (rule.mode == usb_mode::application) {
@@ -164,8 +120,7 @@ std::string format_fault_rule(const fault_rule& rule) {
     if (rule.nth != 0) {
         text += '@' + std::to_string(rule.nth);
     }
-    if (rule.value != 0 || rule.kind == fault_kind::stray || rule.kind == fault_kind::unplug ||
-        rule.kind == fault_kind::delay || rule.kind == fault_kind::chaos) {
+    if (rule.value != 0 || row.value == fault_value::needed) {
         text += '=' + std::to_string(rule.value);
     }
     return text;

@@ -1,9 +1,11 @@
+// Intel HEX text for the virtual device's users (sim/hex_image.h).
 #include "sim/hex_image.h"
 
 #include <algorithm>
 #include <span>
 
 #include "sim/device_state.h"
+#include "sim/pseudo_random.h"
 
 namespace sim {
 namespace {
@@ -59,15 +61,7 @@ std::string hex_file(std::uint32_t address, const std::vector<std::uint8_t>& dat
 }
 
 std::string make_hex_text(std::size_t size, std::uint32_t seed, std::size_t record_bytes) {
-    std::uint32_t x = seed == 0 ? 0x9E3779B9 : seed;
-    std::vector<std::uint8_t> data(size);
-    for (std::uint8_t& byte : data) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<std::uint8_t>(x >> 24);
-    }
-    return hex_file(mcu_flash_base, data, record_bytes);
+    return hex_file(mcu_flash_base, pseudo_random_bytes(size, seed), record_bytes);
 }
 
 }  // namespace sim

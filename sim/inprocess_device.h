@@ -1,5 +1,7 @@
 #pragma once
 
+// The virtual Ostrel inside the test process, with a virtual clock that the program's
+// waits and the device's replies move forward. Linked only into tests.
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -7,8 +9,6 @@
 
 #include "sim/model.h"
 
-// The virtual Ostrel inside the test process, with a virtual clock that the program's
-// waits and the device's replies move forward. Linked only into tests.
 namespace sim {
 
 struct open_attempt {
@@ -39,7 +39,6 @@ class inprocess_device {
     std::int64_t now_ns() const { return now_ns_; }
     void advance_ns(std::int64_t ns) { now_ns_ += ns; }
     void advance_to_ns(std::int64_t time_ns);
-    double now_ms() const { return static_cast<double>(now_ns_) / 1e6; }
 
     // Convenience for tests: arm a fault written in the rule syntax of `ostrel_sim fault`.
     void arm(const std::string& rule);

@@ -1,3 +1,6 @@
+// The virtual Ostrel's behaviour over its state (sim/model.h): presence on USB and
+// re-enumeration, requests and their replies, the input queue, and what each fault kind
+// (sim/fault_kinds.h) does to a request.
 #include "sim/model.h"
 
 #include <algorithm>
@@ -18,11 +21,9 @@ void copy_text(char (&field)[version_size], const std::string& text) {
     std::memcpy(field, text.data(), std::min(text.size(), version_size));
 }
 
-void push_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data) {
-    queue_report(state, deliver_at_ns, data);
-}
-
-reply_bytes stray_report() {
+// An unrelated report, as the stray and stream faults send them (the same in every mode, at
+// every time).
+reply_bytes stray_report(usb_mode /*mode*/, std::int64_t /*at_ns*/) {
     reply_bytes report{};
     report[0] = stray_code;
     std::memcpy(&report[1], "stray", 5);
@@ -50,51 +51,56 @@ struct fault_effects {
     std::uint32_t delay_ms = 0;
 };
 
+// What a rule does to a request it looked at (and counted in `seen`), in `effects`; true when
+// that used the rule up. The kinds that look at no request act elsewhere: noreturn at a mode
+// switch, stream in settle(), denied in openable().
+bool act(const fault_rule& rule, fault_effects& effects) {
+    const bool fires = rule.nth == 0 || rule.seen == rule.nth;
+    switch (rule.kind) {
+        case fault_kind::no_reply:
+            effects.no_reply = effects.no_reply || fires;
+            break;
+        case fault_kind::refuse:
+            effects.refuse = effects.refuse || fires;
+            break;
+        case fault_kind::ack_no_write:
+            effects.ack_no_write = effects.ack_no_write || fires;
+            break;
+        case fault_kind::bad_status:
+            effects.bad_status = effects.bad_status || fires;
+            break;
+        case fault_kind::stray:
+            effects.strays += fires ? rule.value : 0;
+            break;
+        case fault_kind::delay:
+            effects.delay_ms += fires ? rule.value : 0;
+            break;
+        case fault_kind::unplug:
+            effects.unplug = effects.unplug || rule.seen >= rule.value;
+            return rule.seen >= rule.value;
+        default:  // chaos: chaos_begin() decides; kill: take_fired_kill() sends it
+            break;
+    }
+    return false;
+}
+
 fault_effects match_faults(device_state& state, usb_mode mode, std::uint8_t command) {
     fault_effects effects;
     for (std::size_t i = 0; i < state.fault_count;) {
         fault_rule& rule = state.faults[i];
-        if (rule.kind == fault_kind::unplug) {
-            if (++rule.seen >= rule.value) {
-                effects.unplug = true;
-                remove_rule(state, i);
-                continue;
-            }
-            ++i;
-            continue;
-        }
-        const bool matches = (rule.mode == usb_mode::absent || rule.mode == mode) &&
-                             (rule.command == 0 || rule.command == command);
-        if (!matches || rule.kind == fault_kind::stream || rule.kind == fault_kind::no_return ||
-            rule.kind == fault_kind::denied) {
+        const fault_reach reach = fault_row(rule.kind).reach;
+        const bool looks =
+            reach == fault_reach::every || (reach == fault_reach::matching &&
+                                            (rule.mode == usb_mode::absent || rule.mode == mode) &&
+                                            (rule.command == 0 || rule.command == command));
+        if (!looks) {
             ++i;
             continue;
         }
         ++rule.seen;
-        const bool fires = rule.nth == 0 || rule.seen == rule.nth;
-        if (fires) {
-            switch (rule.kind) {
-                case fault_kind::no_reply:
-                    effects.no_reply = true;
-                    break;
-                case fault_kind::refuse:
-                    effects.refuse = true;
-                    break;
-                case fault_kind::ack_no_write:
-                    effects.ack_no_write = true;
-                    break;
-                case fault_kind::bad_status:
-                    effects.bad_status = true;
-                    break;
-                case fault_kind::stray:
-                    effects.strays += rule.value;
-                    break;
-                case fault_kind::delay:
-                    effects.delay_ms += rule.value;
-                    break;
-                default:
-                    break;
-            }
+        if (act(rule, effects)) {
+            remove_rule(state, i);
+            continue;
         }
         ++i;
     }
@@ -179,6 +185,16 @@ void queue_report(device_state& state, std::int64_t deliver_at_ns, const reply_b
     slot.reserved = 0;
 }
 
+void stream_reports(device_state& state, std::int64_t& next_ns, std::int64_t now_ns,
+                    std::int64_t until_ns,
+                    reply_bytes (*report)(usb_mode mode, std::int64_t at_ns)) {
+    const std::int64_t backlog = static_cast<std::int64_t>(input_queue_capacity) * ns_per_ms;
+    next_ns = std::max(next_ns, now_ns - backlog);
+    for (; next_ns <= std::min(now_ns, until_ns); next_ns += ns_per_ms) {
+        queue_report(state, next_ns, report(state.mode, next_ns));
+    }
+}
+
 void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next) {
     state.mode = usb_mode::absent;
     state.return_mode = next;
@@ -246,17 +262,12 @@ void settle(device_state& state, std::int64_t now_ns) {
         state.return_mode = usb_mode::absent;
     }
     if (state.mode != usb_mode::absent && armed(state, fault_kind::stream)) {
-        // One report a millisecond from the first time anyone looks; a backlog is capped
-        // at what the input queue holds.
-        const std::int64_t backlog = static_cast<std::int64_t>(input_queue_capacity) * ns_per_ms;
+        // One report a millisecond from the first time anyone looks.
         if (state.stream_next_ns == 0) {
             state.stream_next_ns = now_ns;
         }
-        state.stream_next_ns = std::max(state.stream_next_ns, now_ns - backlog);
-        while (state.stream_next_ns <= now_ns) {
-            push_report(state, state.stream_next_ns, stray_report());
-            state.stream_next_ns += ns_per_ms;
-        }
+        stream_reports(state, state.stream_next_ns, now_ns,
+                       std::numeric_limits<std::int64_t>::max(), stray_report);
     }
     chaos_settle(state, now_ns);
 }
@@ -312,14 +323,14 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
                                 static_cast<std::int64_t>(faults.delay_ms) * ns_per_ms;
         if (outcome.replies && !faults.no_reply) {
             for (std::uint32_t i = 0; i < faults.strays; ++i) {
-                push_report(state, at, stray_report());
+                queue_report(state, at, stray_report(mode, at));
             }
-            push_report(state, at, outcome.reply);
+            queue_report(state, at, outcome.reply);
         }
         if (faults.bad_status) {
             reply_bytes bad{};
             bad[0] = 0x01;
-            push_report(state, at, bad);
+            queue_report(state, at, bad);
         }
     }
     if (mode == usb_mode::bootloader) {
@@ -329,14 +340,6 @@ bool receive(device_state& state, std::int64_t now_ns, channel via,
         leave_usb(state, now_ns, usb_mode::absent);
     }
     return true;
-}
-
-std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns) {
-    const auto report = take_input_report(state, now_ns);
-    if (!report) {
-        return std::nullopt;
-    }
-    return report->bytes;
 }
 
 std::optional<input_report> take_input_report(device_state& state, std::int64_t now_ns) {
@@ -376,6 +379,19 @@ std::int64_t next_event_ns(const device_state& state) {
         next = std::min(next, state.stream_next_ns);
     }
     return std::min(next, chaos_next_event_ns(state));
+}
+
+int take_fired_kill(device_state& state) {
+    constexpr int sigkill = 9;  // Linux's number, also for the stand-in under Wine
+    for (std::uint32_t i = 0; i < state.fault_count; ++i) {
+        const fault_rule& rule = state.faults[i];
+        if (rule.kind == fault_kind::kill && rule.seen > 0 && rule.seen >= rule.nth) {
+            const int signal = rule.value == 0 ? sigkill : static_cast<int>(rule.value);
+            remove_rule(state, i);
+            return signal;
+        }
+    }
+    return 0;
 }
 
 bool arm_fault(device_state& state, const fault_rule& rule) {

@@ -1,5 +1,8 @@
 #pragma once
 
+// The behaviour of the virtual Ostrel over its state: USB presence and re-enumeration,
+// requests in, input reports out, faults. Time is passed in by the caller (a real clock
+// in the shared library, a virtual one in the in-process tests).
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -8,9 +11,6 @@
 
 #include "sim/device_state.h"
 
-// The behaviour of the virtual Ostrel over its state: USB presence and re-enumeration,
-// requests in, input reports out, faults. Time is passed in by the caller (a real clock
-// in the shared library, a virtual one in the in-process tests).
 namespace sim {
 
 inline constexpr std::uint16_t app_product_id = 0x0101;
@@ -70,10 +70,9 @@ bool openable(const device_state& state);
 bool receive(device_state& state, std::int64_t now_ns, channel via,
              std::span<const std::uint8_t> report, request_record& record);
 
-// The oldest input report that has arrived by `now_ns`, removed from the queue.
-std::optional<reply_bytes> take_report(device_state& state, std::int64_t now_ns);
-// The same with the number of bytes a read of it delivers (1 to 64; fewer than 64 only
-// when the chaos mode cut it short).
+// The oldest input report that has arrived by `now_ns`, removed from the queue, with the
+// number of bytes a read of it delivers (1 to 64; fewer than 64 only when the chaos mode cut
+// it short).
 struct input_report {
     reply_bytes bytes;
     std::size_t length;
@@ -116,6 +115,13 @@ namespace sim {
 // delivers `length` bytes (0: all 64). A full queue drops it, as the kernel's does.
 void queue_report(device_state& state, std::int64_t deliver_at_ns, const reply_bytes& data,
                   std::uint32_t length = 0);
+// Lets the reports of a stream arrive up to `now_ns`, one a millisecond from `next_ns` on and
+// none after `until_ns`, each made by `report` for the device's mode and its time; a backlog
+// is capped at what the input queue holds. `next_ns` moves on past the reports sent. The
+// stream fault and the chaos mode's storm both send their reports so.
+void stream_reports(device_state& state, std::int64_t& next_ns, std::int64_t now_ns,
+                    std::int64_t until_ns,
+                    reply_bytes (*report)(usb_mode mode, std::int64_t at_ns));
 // The device leaves USB at `now_ns` and comes back as `next` after its re-enumeration
 // delay, or never when `next` is absent; the input queue is lost.
 void leave_usb(device_state& state, std::int64_t now_ns, usb_mode next);

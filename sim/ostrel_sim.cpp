@@ -3,7 +3,6 @@
 // documented there stays.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -47,12 +46,6 @@ constexpr const char* usage_text =
 int usage_error(const std::string& message) {
     std::cerr << "ostrel_sim: " << message << "\n" << usage_text;
     return 2;
-}
-
-std::int64_t monotonic_now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 bool parse_unsigned(const std::string& text, unsigned long max, unsigned long& value) {
@@ -358,7 +351,7 @@ int cmd_show(const std::string& dir) {
     const auto copy = std::make_unique<device_state>();
     {
         const state_hold hold(file);
-        settle(*file.get(), monotonic_now());
+        settle(*file.get(), state_clock_ns());
         *copy = *file.get();
     }
     const device_state& s = *copy;

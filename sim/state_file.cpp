@@ -1,9 +1,11 @@
+// The state file of a device directory: mapping, lock, and the clock its processes share.
 #include "sim/state_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -93,6 +95,12 @@ bool state_file::create(const std::string& dir, std::string& error) {
         return false;
     }
     return map(fd, error);
+}
+
+std::int64_t state_clock_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
 }  // namespace sim

@@ -1,14 +1,15 @@
 #pragma once
 
+// A device state kept in DIR/state.bin and mapped into memory: every change lands in the
+// file at once and survives the process being killed. Every process that works on the
+// state holds it (lock) for each step, so that steps of several processes never interleave.
+#include <cstdint>
 #include <string>
 
 #include "sim/device_state.h"
 
 namespace sim {
 
-// A device state kept in DIR/state.bin and mapped into memory: every change lands in the
-// file at once and survives the process being killed. Every process that works on the
-// state holds it (lock) for each step, so that steps of several processes never interleave.
 class state_file {
   public:
     state_file() = default;
@@ -53,5 +54,10 @@ class state_hold {
   private:
     const state_file& file_;
 };
+
+// The clock of a device kept in a state file: CLOCK_MONOTONIC, the one clock that every
+// process sharing the file reads (the Windows stand-in reads it through Linux's own call,
+// sim/windows/linux_calls.h).
+std::int64_t state_clock_ns();
 
 }  // namespace sim

@@ -1,3 +1,4 @@
+// The virtual Ostrel as a kernel HID device: the front end's loop (sim/uhid/front_end.h).
 #include "sim/uhid/front_end.h"
 
 #include <poll.h>
@@ -55,9 +56,9 @@ void front_end::sync_presence(std::int64_t now) {
 }
 
 void front_end::deliver_due_reports(std::int64_t now) {
-    while (const auto report = take_report(state_, now)) {
+    while (const auto report = take_input_report(state_, now)) {
         if (current()) {
-            link_.send_input(*report);  // a report nobody has open is lost, as on USB
+            link_.send_input(report->bytes);  // a report nobody has open is lost, as on USB
         }
     }
 }

@@ -6,7 +6,8 @@
 // bridge's flash (0x00000 to 0x7FFFF) or the microcontroller's application area (0x404000
 // to 0x47FFFF), the checksum ranges the update asks (a bank with or without its trailer, or the esm
 // region), the erase confirmation word, the bootloader's alignments and frame CRC, and zeros after
-// the fields. Written from the device's side (sim/), sharing no code with the program's builders.
+// the fields. Written from the device's side, on the fields as the device decodes them
+// (sim/request_decode.h), sharing no code with the program's builders.
 #include <cstdint>
 #include <span>
 

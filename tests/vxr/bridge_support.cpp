@@ -1,3 +1,4 @@
+// What the bridge tests share (tests/vxr/bridge_support.h).
 #include "tests/vxr/bridge_support.h"
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 
 #include "app/tasks.h"
 #include "sim/bridge_flash.h"
+#include "sim/request_decode.h"
 #include "tests/support/request_layout.h"
 
 namespace bridge_test {
@@ -25,13 +27,10 @@ std::vector<std::string> requests(const sim::inprocess_device& dev) {
             last_kind = 0;
             continue;
         }
-        const auto u32 = [&b](std::size_t at) {
-            return std::uint32_t(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
-        };
-        const bool k = b[1] == 'K', a = b[1] == 'A', d = b[1] == 'D', sector = b[2] == 0x80;
-        const std::uint32_t at = k ? u32(2) : a ? u32(3) : sector ? b[3] << 12 : b[2] << 16;
-        const std::uint32_t size = k ? u32(6) : a ? b[2] : sector ? 0x1000 : 0x10000;
-        const std::uint64_t kind = std::uint64_t(b[1]) << 32 | size;
+        const sim::request_fields f = sim::decode_request(record.mode, b);
+        const bool k = f.command == 'K', a = f.command == 'A', d = f.command == 'D';
+        const std::uint32_t at = f.address, size = f.length;
+        const std::uint64_t kind = std::uint64_t(f.command) << 32 | size;
         const bool goes_on = (a || d) && kind == last_kind && at == next;
         last_kind = kind;
         next = at + size;
@@ -39,9 +38,9 @@ std::vector<std::string> requests(const sim::inprocess_device& dev) {
             out.back() = head + " x" + std::to_string(++repeats);
             continue;
         }
-        char text[40] = {static_cast<char>(b[1]), '\0'};
+        char text[40] = {static_cast<char>(f.command), '\0'};
         if (k || a || d) {
-            std::snprintf(text, sizeof text, "%c 0x%05X+0x%X", b[1], at, size);
+            std::snprintf(text, sizeof text, "%c 0x%05X+0x%X", f.command, at, size);
         }
         head = text;
         repeats = 1;
