@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "base/file_access.h"
 #include "device/device_link.h"
 #include "device/device_lock.h"
 #include "mcu/hex_reader.h"
@@ -106,7 +107,7 @@ task_result firmware_task(run_context& run, const firmware_input& input, bool& l
 // The input of -u, read once and checked before anything is sent.
 struct update_input {
     std::string path;
-    std::optional<byte_vector> contents;
+    input_file contents;  // the file's bytes, or why it could not be read
 };
 // Reads and checks the file of -u. Nothing, having said why, when it cannot be an image.
 std::optional<update_input> check_update_input(run_context& run, const option_hit& option);

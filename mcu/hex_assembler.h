@@ -7,13 +7,10 @@
 
 #include "mcu/hex_reader.h"
 
-// Collects the data records of a HEX file in any order and lays them out as one image.
-//
-// Records that come in ascending address order without overlapping (the usual file) are
-// laid out as they come, straight into the image; the first one that lies lower than the
-// end of those before it switches to collecting the rest and sorting everything at the end.
-// Either way the image, and the record named in a conflict, are those of laying out every
-// record in address order (file order among equal addresses).
+// Collects the data records of a HEX file in any order and lays them out as one image: every
+// record in address order (file order among equal addresses), each over those before it, the
+// bytes that two records share having to agree. The usual file, whose records come in
+// ascending order without overlapping, is laid out without sorting.
 namespace ostrel {
 
 class hex_assembler {
@@ -28,32 +25,19 @@ class hex_assembler {
     hex_defect finish(hex_image& image, std::size_t& line);
 
   private:
-    // Records of the ascending part that follow each other without a gap, all of `length`
-    // bytes, on consecutive lines.
-    struct run {
-        std::uint32_t address;
-        std::uint32_t length;
-        std::uint32_t count;
-        std::uint32_t line;
-    };
-    // A record after the ascending part; its data is in pool_.
-    struct segment {
+    // A record that places data; its bytes are in pool_.
+    struct piece {
         std::uint32_t address;
         std::uint32_t offset;  // into pool_
         std::uint32_t length;
         std::uint32_t line;
     };
 
-    void add_ascending(std::uint32_t address, std::span<const std::uint8_t> data, std::size_t line);
-    hex_defect finish_sorted(hex_image& image, std::size_t& line) const;
-
-    byte_vector ascending_;  // the ascending part, laid out from low_
-    std::vector<run> runs_;
-    std::vector<std::uint8_t> pool_;
-    std::vector<segment> segments_;
+    std::vector<piece> pieces_;
+    std::vector<std::uint8_t> pool_;  // the data of all records, in file order
+    bool ascending_ = true;           // each record lies at or after the end of those before
     bool seen_record_ = false;
     std::uint32_t first_address_ = 0;
-    std::size_t total_ = 0;  // data bytes of all records
     std::uint64_t low_ = 0;
     std::uint64_t high_ = 0;  // just past the highest data byte
 };

@@ -39,3 +39,11 @@ bool erase_flash_sector(device_link& link, std::uint32_t address);
 bool erase_flash_block(device_link& link, std::uint32_t address);
 
 }  // namespace ostrel::vxr
+
+namespace ostrel {
+
+// The wrap-around 32-bit sum of the bytes of [first, last), as 'K' gives it for a flash
+// range; 0 for an empty range.
+std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last);
+
+}  // namespace ostrel
