@@ -109,7 +109,7 @@ hex_defect take_record(std::string_view line, bool overlong, hex_record& record)
 bool read_records(std::string_view text, hex_image& image, hex_read_error& error) {
     error = {};
     line_splitter lines(text);
-    hex_assembler assembler;
+    hex_assembler assembler(text.size());
     hex_record record;
     std::uint32_t extended_offset = 0;
     std::size_t number = 0;
