@@ -17,8 +17,8 @@
 namespace ostrel {
 namespace {
 
-// Why a Fullrom file that could be read cannot be an image, and whether its length is
-// shown before the reason; an empty reason when it can be one.
+// Why a Fullrom file that was read, or refused as too long to be read, cannot be an image,
+// and whether its length is shown before the reason; an empty reason when it can be one.
 struct file_verdict {
     std::string reason;
     bool length_shown = true;
