@@ -1,13 +1,9 @@
-// The lines that follow a failure on standard error (app/advice.h).
+// The advice that follows a failure on standard error: why it happened, where the device
+// stands now, and what to do next.
 #include "app/advice.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
 
-#include "base/file_access.h"
 #include "base/stop_request.h"
 #include "device/presence.h"
 #include "mcu/flash_update.h"
@@ -28,27 +24,6 @@ std::string identity(unsigned short product_id) {
     return (product_id == bootloader_product_id ? "its bootloader (USB id "
                                                 : "its application (USB id ") +
            usb_id(product_id) + ")";
-}
-
-// What opening the file for reading tells, as the system words it.
-std::string open_error(const std::string& path) {
-    std::error_code error;
-    const std::filesystem::path file_name = file_path(path);
-    if (!std::filesystem::exists(file_name, error)) {
-        return std::strerror(ENOENT);
-    }
-    if (std::filesystem::is_directory(file_name, error)) {
-        return std::strerror(EISDIR);
-    }
-    if (!std::filesystem::is_regular_file(file_name, error)) {
-        return "not a regular file (a pipe or a device cannot be read as an image)";
-    }
-    errno = 0;
-    const std::ifstream file(file_name, std::ios::binary);
-    if (!file) {
-        return errno != 0 ? std::strerror(errno) : "cannot be opened";
-    }
-    return "could not be read to its end";
 }
 
 }  // namespace
@@ -79,8 +54,8 @@ std::string connection_advice(const connection& result) {
            "(OSTREL_VENDOR_ID) and must be the maker's.";
 }
 
-std::string file_advice(const std::string& path) {
-    return path + ": " + open_error(path) + ". Nothing was sent to the Ostrel.";
+std::string file_advice(const std::string& path, const input_failure& failure) {
+    return path + ": " + describe(failure) + ". Nothing was sent to the Ostrel.";
 }
 
 std::string load_advice(const mcu_load_report& report) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/file_access.h"
 #include "device/device_link.h"
 
 // The lines that follow a failure on standard error: why it happened, where the device
@@ -20,8 +21,8 @@ struct update_report;
 // mode switch, or the wait was interrupted.
 std::string connection_advice(const connection& result);
 
-// After a file that could not be opened or read: its name and the system's reason.
-std::string file_advice(const std::string& path);
+// After a file that could not be opened or read: its name and why, as the reader found it.
+std::string file_advice(const std::string& path, const input_failure& failure);
 
 // After a failed or interrupted load: how far it got and the state it left the device in.
 std::string load_advice(const mcu_load_report& report);

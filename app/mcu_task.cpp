@@ -64,7 +64,7 @@ void refuse_file(run_context& run, const std::string& path, const mcu_load_repor
     const hex_defect defect = report.hex.defect;
     if (report.failure == mcu_load_failure::hex_file &&
         (defect == hex_defect::cannot_open || defect == hex_defect::read_error)) {
-        run.advise(file_advice(path));
+        run.advise(file_advice(path, report.hex.file));
     } else {
         run.advise("Nothing was sent to the Ostrel: check that " + path +
                    " is the microcontroller's firmware.");

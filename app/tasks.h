@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/options.h"
+#include "base/file_access.h"
 #include "device/device_link.h"
 #include "device/device_lock.h"
 #include "mcu/hex_reader.h"
@@ -91,7 +92,7 @@ struct firmware_input {
 // The input of -u, read once and checked before anything is sent.
 struct update_input {
     std::string path;
-    std::optional<byte_vector> contents;
+    input_file contents;  // the file's bytes, or why it could not be read
 };
 
 // What the tasks of one run share: the inputs their checks read, and what a task leaves for

@@ -17,25 +17,25 @@
 namespace ostrel {
 namespace {
 
-// Why a Fullrom file that could be read cannot be an image, and whether its length is
-// shown before the reason; an empty reason when it can be one.
+// Why a Fullrom file that was read, or refused as too long to be read, cannot be an image,
+// and whether its length is shown before the reason; an empty reason when it can be one.
 struct file_verdict {
     std::string reason;
     bool length_shown = true;
 };
 
-file_verdict judge(const std::string& path, const byte_vector& contents) {
-    const std::size_t length = contents.size();
-    if (length > vxr::fullrom_file_limit) {
+file_verdict judge(const std::string& path, const input_file& file) {
+    if (file.failure.problem == input_problem::too_large) {
         return {"Fullrom file too long: more than " + std::to_string(vxr::fullrom_file_limit) +
                     " bytes found, " + std::to_string(vxr::fullrom_image_size) + " bytes needed",
                 false};
     }
+    const std::size_t length = file->size();
     if (length < vxr::fullrom_image_size) {
         return {"Fullrom file too short: " + std::to_string(length) + " bytes found, " +
                 std::to_string(vxr::fullrom_image_size) + " bytes needed"};
     }
-    if (const auto refusal = vxr::fullrom_refusal(contents)) {
+    if (const auto refusal = vxr::fullrom_refusal(*file)) {
         return {path + ": " + *refusal};
     }
     return {};
@@ -45,13 +45,13 @@ file_verdict judge(const std::string& path, const byte_vector& contents) {
 // an image. True when it can.
 bool announce_file(run_context& run, const update_input& input) {
     run.say("Loading VXR firmware file: " + input.path);
-    if (!input.contents) {
+    if (!input.contents && input.contents.failure.problem != input_problem::too_large) {
         run.say("Could not open file");
         run.conclude(bridge_update_task, false, "VXR firmware update failed.");
-        run.advise(file_advice(input.path));
+        run.advise(file_advice(input.path, input.contents.failure));
         return false;
     }
-    const file_verdict verdict = judge(input.path, *input.contents);
+    const file_verdict verdict = judge(input.path, input.contents);
     if (verdict.length_shown) {
         run.say("length of file: " + std::to_string(input.contents->size()) + " bytes");
     }
@@ -207,8 +207,8 @@ task_result check_update_input(run_context& run, job& job, const option_hit& opt
         run.fail("no filename given with -u option");
         return 1;
     }
-    update_input input{*option.value, vxr::read_file(*option.value)};
-    if (!input.contents || !judge(input.path, *input.contents).reason.empty()) {
+    update_input input{*option.value, read_input(*option.value, vxr::fullrom_file_limit)};
+    if (!input.contents || !judge(input.path, input.contents).reason.empty()) {
         static_cast<void>(announce_file(run, input));  // says why, before anything is sent
         return 1;
     }

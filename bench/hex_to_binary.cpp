@@ -3,7 +3,7 @@
 // `objcopy -I ihex -O binary` does. Status 1 (and the defect on stderr) when the file is
 // refused or the image cannot be written.
 #include <cstdio>
-#include <string_view>
+#include <string>
 
 #include "mcu/hex_reader.h"
 
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     ostrel::hex_image image;
     ostrel::hex_read_error error;
     if (!ostrel::read_intel_hex(image, argv[1], error)) {
-        const std::string_view why = ostrel::describe(error.defect);
+        const std::string why = ostrel::describe(error.defect);
         std::fprintf(stderr, "%s: line %zu: %.*s\n", argv[1], error.line,
                      static_cast<int>(why.size()), why.data());
         return 1;

@@ -16,6 +16,7 @@
 #include "mcu/flash_update.h"
 #include "mcu/hex_reader.h"
 #include "vxr/flash_map.h"
+#include "vxr/flash_operations.h"
 #include "vxr/fullrom.h"
 #include "vxr/update.h"
 
@@ -130,7 +131,8 @@ void steady_allocations(benchmark::State& state, const std::string& name, bool f
             ok = image && ostrel::mcu_flash_update(device, *image, progress, report);
         } else if (ok) {
             ostrel::vxr::update_report report;
-            const auto image = ostrel::vxr::read_file(ostrel_bench::fullrom_path());
+            const auto image =
+                ostrel::read_input(ostrel_bench::fullrom_path(), ostrel::vxr::fullrom_file_limit);
             ok = image && ostrel::vxr::flash_update(device, *image, progress, report);
         }
         if (!ok) {
@@ -162,7 +164,8 @@ void BM_ReadIntelHex(benchmark::State& state) {
     std::size_t bytes = 0;
     for (auto _ : state) {  // NOLINT(clang-analyzer-deadcode.DeadStores): the library's loop idiom
         ostrel::hex_image image;
-        if (!ostrel::read_intel_hex(image, ostrel_bench::hex_path())) {
+        ostrel::hex_read_error error;
+        if (!ostrel::read_intel_hex(image, ostrel_bench::hex_path(), error)) {
             state.SkipWithError("the HEX file was refused");
             break;
         }

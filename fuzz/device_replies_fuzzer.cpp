@@ -195,8 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0) {
         return 0;
     }
-    // -u reads its half-megabyte file four times, which costs more than anything else the
-    // program does here: one input in four takes it.
+    // -u reads its half-megabyte file once, then checks and sums it whole, which costs more
+    // than anything else the program does here: one input in four takes it.
     const std::pair<unsigned, std::vector<std::string>> options[] = {
         {0x01, {"-v"}},
         {0x02, {"-r"}},

@@ -1,10 +1,9 @@
 // Feeds arbitrary bytes to the Intel HEX reader as the text of a file. Besides the
 // sanitizers' checks it holds the reader to its promises: an image it accepts lies within
 // its limits and within the address space and, written back plainly, reads back the same;
-// a failure names a defect and leaves the image alone. The text is read from memory through
-// the same line source and record code as a file; the fuzz build gives the line source a
-// 7-byte buffer, so that lines straddle buffer refills at every offset. This file is built
-// without coverage feedback: the fuzzer is to explore the reader, not the tests' writer.
+// a failure names a defect and leaves the image alone. The text is read from memory, as the
+// bytes of a file are once read whole. This file is built without coverage feedback: the
+// fuzzer is to explore the reader, not the tests' writer.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>

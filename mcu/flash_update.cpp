@@ -1,3 +1,5 @@
+// The microcontroller load: reading and checking the image of a HEX file, the erase plan,
+// and the pages written through the bootloader.
 #include "mcu/flash_update.h"
 
 #include <algorithm>
@@ -112,7 +114,6 @@ bool mcu_flash_update(device_link& link, const hex_image& image, const progress_
         page.resize(mcu_page_size, mcu_pad_byte);
         const auto address = mcu_application_start + static_cast<std::uint32_t>(offset);
         if (!mcu_write_page(link, address, page)) {
-            report.page_address = address;
             return failed(report, mcu_load_failure::page_refused);
         }
         report.bytes_written = std::min(size, offset + mcu_page_size);

@@ -45,7 +45,7 @@ enum class mcu_load_failure : std::uint8_t {
     image_too_large,     // the image is longer than the application area
     no_bootloader,       // the bootloader handle is not open
     erase_failed,        // an erase failed and so did the fallback erase
-    page_refused,        // a page was not accepted; `page_address` says which
+    page_refused,        // a page was not accepted
 };
 
 // What became of a load, for the caller's messages.
@@ -54,7 +54,6 @@ struct mcu_load_report {
     hex_read_error hex;
     std::uint32_t base_address = 0;
     std::size_t image_size = 0;
-    std::uint32_t page_address = 0;
     std::size_t bytes_written = 0;  // of the image, in whole pages the bootloader took
     bool fallback_erase = false;    // the fallback erase was sent
 };

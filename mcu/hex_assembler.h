@@ -18,6 +18,10 @@ namespace ostrel {
 
 class hex_assembler {
   public:
+    // For a text of `text_size` bytes, which bounds the number of records: room for them all
+    // is set aside at once, and only what is written takes memory.
+    explicit hex_assembler(std::size_t text_size);
+
     // A data record of `line` for `address`. Fails when it runs past the address space or
     // makes the image, or the data in all, larger than hex_image_limit.
     hex_defect add(std::uint32_t address, std::span<const std::uint8_t> data, std::size_t line);
@@ -28,29 +32,21 @@ class hex_assembler {
     hex_defect finish(hex_image& image, std::size_t& line);
 
   private:
-    // Records of the ascending part that follow each other without a gap, all of `length`
-    // bytes, on consecutive lines.
-    struct run {
+    // A record that places data, in file order. The data of the first ascending_count_ is
+    // in ascending_ at its address less the first one's; that of the others in pool_, one
+    // after the other.
+    struct piece {
         std::uint32_t address;
-        std::uint32_t length;
-        std::uint32_t count;
-        std::uint32_t line;
-    };
-    // A record after the ascending part; its data is in pool_.
-    struct segment {
-        std::uint32_t address;
-        std::uint32_t offset;  // into pool_
         std::uint32_t length;
         std::uint32_t line;
     };
 
-    void add_ascending(std::uint32_t address, std::span<const std::uint8_t> data, std::size_t line);
     hex_defect finish_sorted(hex_image& image, std::size_t& line) const;
 
-    byte_vector ascending_;  // the ascending part, laid out from low_
-    std::vector<run> runs_;
+    std::vector<piece> pieces_;
+    std::size_t ascending_count_ = 0;
+    byte_vector ascending_;  // the ascending part, laid out from its first record's address
     std::vector<std::uint8_t> pool_;
-    std::vector<segment> segments_;
     bool seen_record_ = false;
     std::uint32_t first_address_ = 0;
     std::size_t total_ = 0;  // data bytes of all records

@@ -1,46 +1,77 @@
+// The Intel HEX reader: the text of a file split into lines, each line taken apart as a
+// record, the data records laid out as one image; every defect named with its line.
 #include "mcu/hex_reader.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <memory>
+#include <algorithm>
 
-#include "base/file_access.h"
+#include "base/file_kind.h"
 #include "mcu/hex_assembler.h"
 #include "mcu/hex_record.h"
 #include "mcu/hex_text.h"
-#include "mcu/line_source.h"
 
 namespace ostrel {
 namespace {
 
-struct file_closer {
-    // The file is only read: a failed close loses nothing.
-    void operator()(std::FILE* file) const { static_cast<void>(std::fclose(file)); }
+bool is_line_end(char c) {
+    return c == '\n' || c == '\r';
+}
+
+bool is_line_blank(char c) {
+    return !is_line_end(c) && is_hex_blank(c);
+}
+
+// The UTF-8 byte-order mark, which some editors put at the start of a text file.
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// Ctrl-Z, with which DOS ends a text file.
+constexpr char dos_end_of_file = '\x1A';
+
+// The lines of a text. A line ends at LF, CR LF or CR alone; a byte-order mark at the start
+// of the text and Ctrl-Z at its end are not part of it.
+class line_splitter {
+  public:
+    explicit line_splitter(std::string_view text) : rest_(text) {
+        if (rest_.starts_with(byte_order_mark)) {
+            rest_.remove_prefix(byte_order_mark.size());
+        }
+    }
+
+    // The next line without its leading blanks and its line end, and of the rest at most
+    // hex_line_limit characters; `overlong` tells that characters other than blanks were
+    // dropped beyond the limit. False at the end of the text.
+    bool next(std::string_view& line, bool& overlong) {
+        if (rest_.empty()) {
+            return false;
+        }
+        const auto start = static_cast<std::size_t>(
+            std::find_if_not(rest_.begin(), rest_.end(), is_line_blank) - rest_.begin());
+        const auto stop = static_cast<std::size_t>(
+            std::find_if(rest_.begin() + static_cast<std::ptrdiff_t>(start), rest_.end(),
+                         is_line_end) -
+            rest_.begin());
+        line = rest_.substr(start, stop - start);
+        overlong = line.size() > hex_line_limit &&
+                   !std::all_of(line.begin() + hex_line_limit, line.end(), is_line_blank);
+        line = line.substr(0, hex_line_limit);
+        if (stop == rest_.size()) {
+            // The last line, without a line end; a Ctrl-Z after it is not part of the text.
+            while (!line.empty() && line.back() == dos_end_of_file) {
+                line.remove_suffix(1);
+            }
+            rest_ = {};
+        } else {
+            const bool crlf = rest_[stop] == '\r' && rest_.substr(stop + 1).starts_with('\n');
+            rest_.remove_prefix(stop + (crlf ? 2 : 1));
+        }
+        return true;
+    }
+
+  private:
+    std::string_view rest_;
 };
 
 bool fail(hex_read_error& error, hex_defect defect, std::size_t line) {
-    error = {defect, line};
-    return false;
-}
-
-// Whether `line` holds a byte that no text has: a control character other than a blank, or a
-// byte that UTF-8 does not allow where it stands. A sequence cut short at the end of the line
-// (which may have been cut at the line limit) counts as text.
-bool has_binary_bytes(std::string_view line) {
-    std::size_t continuations = 0;  // bytes 0x80 to 0xBF still due to the last lead byte
-    for (const char c : line) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (continuations > 0) {
-            if (byte < 0x80 || byte > 0xBF) {
-                return true;
-            }
-            --continuations;
-        } else if (byte >= 0xC2 && byte <= 0xF4) {
-            continuations = byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
-        } else if (byte >= 0x80 || byte == 0x7F || (byte < 0x20 && !is_hex_blank(c))) {
-            return true;
-        }
-    }
+    error = {defect, line, {}};
     return false;
 }
 
@@ -48,10 +79,9 @@ bool has_binary_bytes(std::string_view line) {
 // binary (every line before it was a record or blank), and a large binary file is most likely
 // the bridge's Fullrom image.
 bool fail_line(hex_read_error& error, hex_defect defect, std::string_view line, std::size_t number,
-               std::uintmax_t file_size) {
+               std::size_t text_size) {
     if (has_binary_bytes(line)) {
-        return fail(error,
-                    file_size >= hex_fullrom_size ? hex_defect::fullrom_like : hex_defect::binary,
+        return fail(error, fullrom_sized(text_size) ? hex_defect::fullrom_like : hex_defect::binary,
                     0);
     }
     return fail(error, defect, number);
@@ -75,45 +105,28 @@ hex_defect take_record(std::string_view line, bool overlong, hex_record& record)
     return overlong ? hex_defect::line_too_long : decode_record(line, record);
 }
 
-// The records of `lines`, of a text of `size` bytes, up to the end-of-file record, into
-// `image`.
-bool read_records(line_source& lines, std::uintmax_t size, hex_image& image,
-                  hex_read_error& error) {
+// The records of `text` up to the end-of-file record, into `image`.
+bool read_records(std::string_view text, hex_image& image, hex_read_error& error) {
     error = {};
-    if (size > hex_file_limit) {
-        return fail(error, hex_defect::file_too_large, 0);
-    }
-    hex_assembler assembler;
+    line_splitter lines(text);
+    hex_assembler assembler(text.size());
     hex_record record;
     std::uint32_t extended_offset = 0;
     std::size_t number = 0;
     std::string_view line;
     bool overlong = false;
-    std::size_t record_size = 0;
     while (true) {
-        // The usual record line is taken as it lies in the buffer; anything else, and any
-        // record with a defect, goes the general way, which names the defect.
-        if (lines.peek_record(line, record_size) &&
-            decode_record(line, record) == hex_defect::none) {
-            lines.skip(record_size);
-            ++number;
-        } else {
-            const line_source::status status = lines.next(line, overlong);
-            if (status == line_source::status::error) {
-                return fail(error, hex_defect::read_error, number + 1);
-            }
-            if (status == line_source::status::end) {
-                return fail(error, hex_defect::no_end_record, 0);
-            }
-            ++number;
-            line = trim_view(line);
-            if (line.empty()) {
-                continue;
-            }
-            if (const hex_defect defect = take_record(line, overlong, record);
-                defect != hex_defect::none) {
-                return fail_line(error, defect, line, number, size);
-            }
+        if (!lines.next(line, overlong)) {
+            return fail(error, hex_defect::no_end_record, 0);
+        }
+        ++number;
+        line = trim_view(line);
+        if (line.empty()) {
+            continue;
+        }
+        if (const hex_defect defect = take_record(line, overlong, record);
+            defect != hex_defect::none) {
+            return fail_line(error, defect, line, number, text.size());
         }
         switch (static_cast<hex_record_type>(record.type)) {
             case hex_record_type::data:
@@ -144,33 +157,34 @@ bool read_records(line_source& lines, std::uintmax_t size, hex_image& image,
     }
 }
 
+// The defect of a file that could not be read.
+hex_defect file_defect(input_problem problem) {
+    switch (problem) {
+        case input_problem::too_large:
+            return hex_defect::file_too_large;
+        case input_problem::read_error:
+            return hex_defect::read_error;
+        default:
+            return hex_defect::cannot_open;
+    }
+}
+
 }  // namespace
 
 bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error) {
-    // Only a regular file: opening a FIFO would wait for a writer, and a device such as
-    // /dev/zero never ends.
-    std::error_code not_regular;
-    const bool regular = std::filesystem::is_regular_file(file_path(path), not_regular);
-    // In binary mode, as on every platform: a Ctrl-Z does not end the file on Windows.
-    const std::unique_ptr<std::FILE, file_closer> file(regular ? open_for_reading(path) : nullptr);
-    std::error_code no_size;
-    const std::uintmax_t size = regular ? std::filesystem::file_size(file_path(path), no_size) : 0;
-    if (!file || no_size) {
-        error = {hex_defect::cannot_open, 0};
+    const input_file file = read_input(path, hex_file_limit);
+    if (!file) {
+        error = {file_defect(file.failure.problem), 0, file.failure};
         return false;
     }
-    line_source lines(file.get(), hex_line_limit);
-    return read_records(lines, size, image, error);
+    return read_records({reinterpret_cast<const char*>(file->data()), file->size()}, image, error);
 }
 
 bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error) {
-    line_source lines(text, hex_line_limit);
-    return read_records(lines, text.size(), image, error);
-}
-
-bool read_intel_hex(hex_image& image, const std::string& path) {
-    hex_read_error error;
-    return read_intel_hex(image, path, error);
+    if (text.size() > hex_file_limit) {
+        return fail(error, hex_defect::file_too_large, 0);
+    }
+    return read_records(text, image, error);
 }
 
 }  // namespace ostrel

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_access.h"
 #include "device/report.h"
 
 // The Intel HEX reader: turns a file of records into one contiguous image and the address
@@ -33,9 +34,6 @@ constexpr std::size_t hex_largest_file(std::size_t area) {
 // spare, and more than twice the usual largest one (one extended-address record per 64 KiB,
 // 7618709 bytes). No file makes the program read for long to find out that it is no image.
 inline constexpr std::size_t hex_file_limit = std::size_t{16} * 1024 * 1024;
-// A binary file this large or larger is taken for a Fullrom image, the bridge's firmware,
-// which is 512 KiB (vxr/fullrom.h).
-inline constexpr std::size_t hex_fullrom_size = 0x80000;
 
 // Longest line, after its leading blanks, that can be a record. The longest record is 521
 // characters (255 data bytes); the rest leaves room for trailing blanks.
@@ -59,30 +57,31 @@ enum class hex_defect : std::uint8_t {
     not_record,          // a line that is neither blank nor a record (no ':' first)
     file_too_large,      // a file larger than hex_file_limit, refused before it is read
     binary,              // a line with bytes that no text has: a binary file
-    fullrom_like,        // the same in a file of hex_fullrom_size bytes or more
+    fullrom_like,        // the same in a file like a Fullrom image by its size (base/file_kind.h)
 };
 
 // Why a read failed, and on which line (1-based; 0 when no line is to blame).
 struct hex_read_error {
     hex_defect defect = hex_defect::none;
     std::size_t line = 0;
+    input_failure file;  // why the file could not be read (cannot_open, read_error, file_too_large)
 };
 
 // A short description of `defect`, e.g. "checksum mismatch".
-std::string_view describe(hex_defect defect);
+std::string describe(hex_defect defect);
 
-// Reads the HEX file at `path` into `image`. True once the end-of-file record has been
-// reached and the records form a consistent image; lines after the end-of-file record are
-// not read. Data records are placed at their own addresses whatever their order; gaps
-// between them are 0x00, and `base_address` is the lowest address of a data record that
-// carries data (of the first data record when none does). A line ends at LF, CR LF or CR;
-// blank lines are skipped, and so are a UTF-8 byte-order mark at the start of the file and
-// Ctrl-Z (0x1A) at its end. Any other line that does not begin with ':' is refused. A line
-// refused for a byte that no text has (a control character other than a blank, or a byte
-// that is not UTF-8) makes the file binary, or like a Fullrom image when it is large. On
-// false `image` is left as it was and `error` says why.
+// Reads the HEX file at `path` into `image`: the file is read whole (base/file_access.h; a
+// file larger than hex_file_limit is refused before it is read), then taken apart line by
+// line. True once the end-of-file record has been reached and the records form a consistent
+// image; lines after the end-of-file record are not looked at. Data records are placed at
+// their own addresses whatever their order; gaps between them are 0x00, and `base_address`
+// is the lowest address of a data record that carries data (of the first data record when
+// none does). A line ends at LF, CR LF or CR; blank lines are skipped, and so are a UTF-8
+// byte-order mark at the start of the file and Ctrl-Z (0x1A) at its end. Any other line that
+// does not begin with ':' is refused. A line refused for a byte that no text has (a control
+// character other than a blank, or a byte that is not UTF-8) makes the file binary, or like a
+// Fullrom image when it is large. On false `image` is left as it was and `error` says why.
 bool read_intel_hex(hex_image& image, const std::string& path, hex_read_error& error);
-bool read_intel_hex(hex_image& image, const std::string& path);
 // The same for the text of a HEX file held in memory: the bytes of `text` are read exactly
 // as the same bytes in a file would be (cannot_open and read_error aside).
 bool read_intel_hex_text(hex_image& image, std::string_view text, hex_read_error& error);

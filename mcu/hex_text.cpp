@@ -1,11 +1,12 @@
 // The words for what is wrong with a HEX file.
 #include "mcu/hex_text.h"
 
+#include "base/file_kind.h"
 #include "mcu/hex_reader.h"
 
 namespace ostrel {
 
-std::string_view describe(hex_defect defect) {
+std::string describe(hex_defect defect) {
     switch (defect) {
         case hex_defect::none:
             return "no defect";
@@ -32,19 +33,18 @@ std::string_view describe(hex_defect defect) {
         case hex_defect::past_address_space:
             return "data past address 0xFFFFFFFF";
         case hex_defect::image_too_large:
-            return "image larger than 1048576 bytes";
+            return "image larger than " + std::to_string(hex_image_limit) + " bytes";
         case hex_defect::overlap:
             return "overlaps other data with different bytes";
         case hex_defect::not_record:
             return "not a record: the line does not begin with ':'";
         case hex_defect::file_too_large:
-            return "larger than 16777216 bytes, more than any Intel HEX file of the "
-                   "application area";
+            return "larger than " + std::to_string(hex_file_limit) +
+                   " bytes, more than any Intel HEX file of the application area";
         case hex_defect::binary:
-            return "binary data, not Intel HEX text (a Fullrom image for the bridge goes to -u)";
+            return std::string(binary_not_hex(false));
         case hex_defect::fullrom_like:
-            return "binary data of 512 KiB or more, like a Fullrom image: not Intel HEX text (a "
-                   "Fullrom image for the bridge goes to -u)";
+            return std::string(binary_not_hex(true));
     }
     return "unknown defect";
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -27,11 +26,6 @@ inline constexpr std::array<std::uint8_t, 256> hex_digit_table = [] {
     return table;
 }();
 
-// 0 to 15 for a hexadecimal digit of either case, -1 for anything else.
-inline int hex_digit_value(char c) {
-    const std::uint8_t value = hex_digit_table[static_cast<unsigned char>(c)];
-    return value == hex_not_digit ? -1 : value;
-}
 // `text` without its leading and trailing blanks.
 inline std::string_view trim_view(std::string_view text) {
     std::size_t begin = 0;

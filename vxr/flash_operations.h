@@ -44,4 +44,8 @@ bool erase_flash_block(device_link& link, std::uint32_t address);
 // flash_blocks when the whole flash is.
 std::uint32_t erase_whole_flash(device_link& link);
 
+// The wrap-around 32-bit sum of the bytes of [first, last), as 'K' gives it for a flash
+// range; 0 for an empty range.
+std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last);
+
 }  // namespace ostrel::vxr

@@ -93,7 +93,7 @@ const bad_input catalogue[] = {
     {"Fifo", fifo},
     {"EndlessDevice", [](const std::string&) { return std::string("/dev/zero"); }},
     {"NameTooLong", [](const std::string&) { return std::string(100'000, 'x'); }},
-    {"Pipe", pipe_with_an_image, "u"},  // -u reads its file more than once
+    {"Pipe", pipe_with_an_image, "u"},  // a whole image, but not a regular file: not read
     {"HexFile",
      [](const std::string& dir) {
          write_file(dir + "/hex", hex_file(0x404000, bytes(0x7C000)));

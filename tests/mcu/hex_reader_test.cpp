@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_kind.h"
 #include "mcu/hex_reader.h"
 #include "tests/mcu/hex_writer.h"
 #include "tests/support/process.h"
@@ -97,7 +98,7 @@ TEST_F(HexReader, DefectsFailNamingTheirLine) {
         endless += line(0, 0, bytes(255, 0x5A));
     }
     const std::string png = std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16);
-    const bytes fullrom = random_bytes(hex_fullrom_size, 9);
+    const bytes fullrom = random_bytes(fullrom_size, 9);
     using enum hex_defect;
     const struct {
         hex_defect defect;
