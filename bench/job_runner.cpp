@@ -104,7 +104,7 @@ std::int64_t model_cpu_ns(const std::vector<sim::request_record>& requests,
     for (const sim::request_record& r : requests) {
         sim::settle(*state, r.time_ns);
         sim::receive(*state, r.time_ns, r.via, r.bytes, record);
-        while (sim::take_report(*state, r.time_ns + latency_ns)) {
+        while (sim::take_input_report(*state, r.time_ns + latency_ns)) {
         }
     }
     return thread_cpu_ns() - start;
