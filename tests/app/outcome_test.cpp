@@ -47,8 +47,8 @@ const std::string never_back =
 class Outcome : public ::testing::Test {
   protected:
     // The device in `mode`, its bridge holding `bridge` (banks 0 valid), `faults` armed.
-    sim::inprocess_device& prepare(usb_mode mode, const words& faults,
-                                   const std::vector<std::uint8_t>& bridge) const {
+    static sim::inprocess_device& prepare(usb_mode mode, const words& faults,
+                                          const std::vector<std::uint8_t>& bridge) {
         return device_holding(
             bridge, 0x05, {.mode = mode, .app_version = "A1", .bootloader_version = "B1"}, faults);
     }
