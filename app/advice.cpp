@@ -4,7 +4,6 @@
 
 #include <cstdio>
 
-#include "base/stop_request.h"
 #include "device/presence.h"
 #include "mcu/flash_update.h"
 #include "vxr/update.h"
@@ -58,8 +57,8 @@ std::string file_advice(const std::string& path, const input_failure& failure) {
     return path + ": " + describe(failure) + ". Nothing was sent to the Ostrel.";
 }
 
-std::string load_advice(const mcu_load_report& report) {
-    const char* how = stop_requested() != 0 ? "was interrupted" : "stopped";
+std::string load_advice(const mcu_load_report& report, bool interrupted) {
+    const char* how = interrupted ? "was interrupted" : "stopped";
     if (report.failure == mcu_load_failure::erase_failed) {
         return std::string("The load ") + how +
                " while erasing: the Ostrel waits in its bootloader with its application area "
@@ -77,9 +76,8 @@ std::string load_advice(const mcu_load_report& report) {
            "-f again to load it whole.";
 }
 
-std::string erase_advice(std::uint32_t block) {
-    const std::string how =
-        stop_requested() != 0 ? "The erase was interrupted" : "The erase stopped";
+std::string erase_advice(std::uint32_t block, bool interrupted) {
+    const std::string how = interrupted ? "The erase was interrupted" : "The erase stopped";
     if (block == 0) {
         return how + " before block 0: the bridge's flash is unchanged.";
     }
@@ -89,9 +87,8 @@ std::string erase_advice(std::uint32_t block) {
            "firmware. Run the same -x again, or -u FILE to write an image.";
 }
 
-std::string update_advice(const vxr::update_report& report) {
-    const std::string how =
-        stop_requested() != 0 ? "The update was interrupted" : "The update stopped";
+std::string update_advice(const vxr::update_report& report, bool interrupted) {
+    const std::string how = interrupted ? "The update was interrupted" : "The update stopped";
     using vxr::held_copy;
     if (!report.written && report.config == held_copy::old_copy &&
         report.fw == held_copy::old_copy) {

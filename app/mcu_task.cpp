@@ -8,6 +8,7 @@
 #include "app/mcu_task.h"
 #include "app/progress_line.h"
 #include "app/tasks.h"
+#include "base/stop_request.h"
 #include "device/presence.h"
 #include "mcu/bootloader_frames.h"
 #include "mcu/flash_update.h"
@@ -96,7 +97,7 @@ bool load(run_context& run, const std::string& path, const hex_image& image) {
     if (!loaded) {
         report_failure(run, path, report);
         run.conclude(mcu_load_task, false, "Firmware load failed.");
-        run.advise(load_advice(report));
+        run.advise(load_advice(report, stop_requested() != 0));
         return false;  // the device stays in its bootloader
     }
     run.progress(mcu_load_task, 1.0, total, "");  // the last, in the events alone

@@ -7,6 +7,7 @@
 #include "app/progress_line.h"
 #include "app/tasks.h"
 #include "app/vxr_progress.h"
+#include "base/stop_request.h"
 #include "vxr/flash_map.h"
 #include "vxr/flash_operations.h"
 #include "vxr/flash_requests.h"
@@ -151,7 +152,7 @@ void write_update(run_context& run, const byte_vector& image, const vxr::update_
         return;
     }
     run.conclude(bridge_update_task, false, "VXR firmware update failed.");
-    run.advise(update_advice(report));
+    run.advise(update_advice(report, stop_requested() != 0));
 }
 
 }  // namespace
@@ -184,7 +185,7 @@ task_result erase_task(run_context& run, job& /*job*/, const option_hit& option)
         erased < vxr::flash_blocks) {
         run.conclude(bridge_erase_task, false,
                      "Failed to delete Flash block " + std::to_string(erased));
-        run.advise(erase_advice(erased));
+        run.advise(erase_advice(erased, stop_requested() != 0));
         return 1;
     }
     run.conclude(bridge_erase_task, true, "Complete");

@@ -7,6 +7,12 @@
 #include <cstring>
 #include <memory>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace ostrel {
 namespace {
 
@@ -15,17 +21,39 @@ struct file_closer {
     void operator()(std::FILE* file) const { static_cast<void>(std::fclose(file)); }
 };
 
-// Opens `name` for reading its bytes as they are. Null, errno set, when it cannot be opened.
-std::FILE* open_for_reading(const std::string& name) {
-#ifdef _WIN32
-    return _wfopen(file_path(name).c_str(), L"rb");  // names outside the ANSI code page too
-#else
-    return std::fopen(name.c_str(), "rb");
-#endif
-}
-
 input_file failed(input_problem problem, int system_error = 0) {
     return {{}, {problem, system_error}};
+}
+
+// Opens `name` for reading its bytes as they are. Null, `failure` set, when it cannot be
+// opened or, on POSIX systems, when what was opened is not a regular file: the open does not
+// wait, so that a pipe put in the file's place after its status was taken cannot hold the
+// run, and the check is made on what was opened.
+std::FILE* open_regular(const std::string& name, input_failure& failure) {
+#ifdef _WIN32
+    std::FILE* file = _wfopen(file_path(name).c_str(), L"rb");  // names outside the ANSI code page
+    if (file == nullptr) {
+        failure = {input_problem::no_access, errno};
+    }
+    return file;
+#else
+    const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        failure = {input_problem::no_access, errno};
+        return nullptr;
+    }
+    struct stat opened {};
+    std::FILE* file = nullptr;
+    if (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        failure = {input_problem::not_regular, 0};
+    } else if (file = fdopen(fd, "rb"); file == nullptr) {
+        failure = {input_problem::no_access, errno};
+    }
+    if (file == nullptr) {
+        static_cast<void>(close(fd));
+    }
+    return file;
+#endif
 }
 
 }  // namespace
@@ -46,10 +74,11 @@ input_file read_input(const std::string& path, std::size_t limit) {
         status.type() != std::filesystem::file_type::regular) {
         return failed(input_problem::not_regular);
     }
+    input_failure not_opened;
     errno = 0;
-    const std::unique_ptr<std::FILE, file_closer> file(open_for_reading(path));
+    const std::unique_ptr<std::FILE, file_closer> file(open_regular(path, not_opened));
     if (!file) {
-        return failed(input_problem::no_access, errno);
+        return {{}, not_opened};
     }
     const std::uintmax_t size = std::filesystem::file_size(name, error);
     if (error) {
