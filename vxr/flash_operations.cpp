@@ -3,7 +3,7 @@
 #include "vxr/flash_operations.h"
 
 #include <algorithm>
-#include <cstring>
+#include <numeric>
 
 #include "vxr/flash_map.h"
 #include "vxr/flash_requests.h"
@@ -88,30 +88,8 @@ std::uint32_t erase_whole_flash(device_link& link) {
     return block;
 }
 
-// Eight bytes at a time: the bytes of a word are added pairwise into four 16-bit lanes,
-// which hold the sums of up to 128 words before they could overflow.
 std::uint32_t sum_bytes(const std::uint8_t* first, const std::uint8_t* last) {
-    constexpr std::uint64_t low_bytes = 0x00FF00FF00FF00FF;
-    constexpr std::size_t words_per_round = 128;  // 128 * 2 * 255 < 65536
-    std::uint32_t sum = 0;
-    std::size_t left = static_cast<std::size_t>(last - first);
-    while (left >= 8) {
-        const std::size_t words = std::min(words_per_round, left / 8);
-        std::uint64_t lanes = 0;
-        for (std::size_t i = 0; i < words; ++i) {
-            std::uint64_t word;
-            std::memcpy(&word, first + i * 8, 8);
-            lanes += (word & low_bytes) + ((word >> 8) & low_bytes);
-        }
-        lanes = (lanes & 0x0000FFFF0000FFFF) + ((lanes >> 16) & 0x0000FFFF0000FFFF);
-        sum += static_cast<std::uint32_t>(lanes) + static_cast<std::uint32_t>(lanes >> 32);
-        first += words * 8;
-        left -= words * 8;
-    }
-    for (; first != last; ++first) {
-        sum += *first;
-    }
-    return sum;
+    return std::accumulate(first, last, std::uint32_t{0});
 }
 
 }  // namespace ostrel::vxr

@@ -1,17 +1,13 @@
 // The pieces of the bridge update: flash operations refuse arguments outside the flash before
-// anything is sent, and the byte sum of a region. The requests each operation sends, and their
+// anything is sent. The requests each operation sends, and their
 // layouts, are checked in update_test.cpp (bridge_support's requests()); the Fullrom file's
 // reading by the -u outcomes (tests/app/outcome_test.cpp) and the bad inputs (tests/interrupt).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <numeric>
-#include <random>
-
 #include "tests/vxr/bridge_support.h"
 #include "vxr/flash_operations.h"
 #include "vxr/flash_requests.h"
-#include "vxr/fullrom.h"
 
 namespace {
 
@@ -33,23 +29,6 @@ TEST(BridgeFlash, RefusedArgumentsSendNothing) {
             erase_flash_block(device, 0x1030000)}),
         Each(false));
     EXPECT_TRUE(dev.requests.empty());
-}
-
-TEST(VxrFullrom, SumBytesEqualsTheWrappingByteSum) {
-    std::mt19937 random(42);
-    image data(3000);
-    for (auto& b : data) {
-        b = static_cast<std::uint8_t>(random() % 3 == 0 ? 0xFF : random());
-    }
-    for (std::size_t first = 0; first < 9; ++first) {
-        for (std::size_t length = 0; first + length <= data.size(); ++length) {
-            const std::uint8_t* q = data.data() + first;
-            ASSERT_EQ(sum_bytes(q, q + length), std::accumulate(q, q + length, 0u)) << length;
-        }
-    }
-    const image ones(16843010, 0xFF);  // fills every lane; sums to 2^32 + 254
-    EXPECT_EQ(sum_bytes(ones.data(), ones.data() + 0x8000), 0x7F8000u);
-    EXPECT_EQ(sum_bytes(ones.data(), ones.data() + ones.size()), 254u);
 }
 
 }  // namespace
