@@ -75,7 +75,6 @@ input_file read_input(const std::string& path, std::size_t limit) {
         return failed(input_problem::not_regular);
     }
     input_failure not_opened;
-    errno = 0;
     const std::unique_ptr<std::FILE, file_closer> file(open_regular(path, not_opened));
     if (!file) {
         return {{}, not_opened};

@@ -1,7 +1,7 @@
 // The pieces of the bridge update: flash operations refuse arguments outside the flash before
-// anything is sent. The requests each operation sends, and their
-// layouts, are checked in update_test.cpp (bridge_support's requests()); the Fullrom file's
-// reading by the -u outcomes (tests/app/outcome_test.cpp) and the bad inputs (tests/interrupt).
+// anything is sent. The requests each operation sends, and their layouts, are checked in
+// update_test.cpp (bridge_support's requests()); the Fullrom file's reading by the -u
+// outcomes (tests/app/outcome_test.cpp) and the bad inputs (tests/interrupt).
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
